@@ -1,0 +1,13 @@
+#pragma once
+// English text -> space-separated IPA (lexicon first, espeak-ng for misses).
+
+// Initialises espeak-ng from `espeak_data_path` (nullptr: its default
+// location). Returns 0 on success or when already initialised, -1 on failure.
+int phonemizer_init(const char *espeak_data_path);
+
+// Terminates espeak-ng; does nothing when not initialised.
+void phonemizer_shutdown();
+
+// Returns a malloc'ed NUL-terminated IPA string (caller frees), or nullptr
+// when not initialised, `text` is null, or memory runs out.
+char *phonemize(const char *text);

@@ -1,0 +1,17 @@
+# Makes the full-size golden archive (seed 1) unless it is already there.
+if(NOT EXISTS ${GOLDEN_DIR}/make_archive.py)
+  message(STATUS "shared golden data not found at ${GOLDEN_DIR}: model tests will skip")
+  return()
+endif()
+if(EXISTS ${OUT})
+  return()
+endif()
+get_filename_component(dir ${OUT} DIRECTORY)
+file(MAKE_DIRECTORY ${dir})
+execute_process(COMMAND ${PYTHON} ${GOLDEN_DIR}/make_archive.py --seed 1 --out ${OUT}.tmp
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  file(REMOVE ${OUT}.tmp)
+  message(FATAL_ERROR "make_archive.py failed (${rc})")
+endif()
+file(RENAME ${OUT}.tmp ${OUT})
