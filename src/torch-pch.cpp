@@ -1,0 +1,1 @@
+// Anchor of the precompiled torch header shared by the libtorch areas.
