@@ -1,0 +1,30 @@
+#pragma once
+// One-dimensional convolutions trained with weight normalisation. At run time
+// they hold the plain weight: the g/v pair is folded into it when binding.
+
+#include <torch/nn/module.h>
+#include <torch/nn/pimpl.h>
+
+// Convolution [B, in, T] -> [B, out, T'].
+struct WNConv1dImpl : torch::nn::Module {
+  WNConv1dImpl(int32_t in_channels, int32_t out_channels, int32_t kernel_size, int32_t stride,
+               int32_t padding, int32_t dilation, int32_t groups);
+  torch::Tensor forward(const torch::Tensor &x);
+
+  torch::Tensor weight;  // [out, in / groups, kernel]
+  torch::Tensor bias;    // [out]
+  int32_t in_channels, out_channels, kernel_size, stride, padding, dilation, groups;
+};
+TORCH_MODULE(WNConv1d);
+
+// Transposed convolution [B, in, T] -> [B, out, T']; weight laid out [in, out, kernel].
+struct WNConvTranspose1dImpl : torch::nn::Module {
+  WNConvTranspose1dImpl(int32_t in_channels, int32_t out_channels, int32_t kernel_size,
+                        int32_t stride, int32_t padding);
+  torch::Tensor forward(const torch::Tensor &x);
+
+  torch::Tensor weight;  // [in, out, kernel]
+  torch::Tensor bias;    // [out]
+  int32_t stride, padding;
+};
+TORCH_MODULE(WNConvTranspose1d);
