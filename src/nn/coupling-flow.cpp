@@ -1,0 +1,44 @@
+#include "nn/coupling-flow.h"
+
+#include <torch/torch.h>
+
+ResidualCouplingLayerImpl::ResidualCouplingLayerImpl(int32_t channels, int32_t hidden_channels,
+                                                     int32_t kernel_size, int32_t dilation_rate,
+                                                     int32_t n_layers)
+    : half_channels(channels / 2) {
+  TORCH_CHECK(channels > 0 && channels % 2 == 0,
+              "ResidualCouplingLayer: channels must be positive and even, got ", channels);
+  pre = register_module("pre", torch::nn::Conv1d(torch::nn::Conv1dOptions(
+                                   half_channels, hidden_channels, 1)));
+  post = register_module("post", torch::nn::Conv1d(torch::nn::Conv1dOptions(
+                                     hidden_channels, half_channels, 1)));
+  // A zero shift makes a fresh layer the identity on the changed half.
+  {
+    torch::NoGradGuard no_grad;
+    post->weight.zero_();
+    post->bias.zero_();
+  }
+  enc = register_module("enc", WaveNet(hidden_channels, kernel_size, dilation_rate, n_layers));
+}
+
+torch::Tensor ResidualCouplingLayerImpl::forward(const torch::Tensor &x,
+                                                 const torch::Tensor &x_mask, bool reverse,
+                                                 const torch::Tensor & /*g*/) {
+  auto x0 = x.narrow(1, 0, half_channels);
+  auto x1 = x.narrow(1, half_channels, half_channels);
+  auto hidden = pre->forward(x0) * x_mask;
+  hidden = enc->forward(hidden, x_mask);
+  auto m = post->forward(hidden) * x_mask;
+  x1 = reverse ? (x1 - m) * x_mask : m + x1 * x_mask;
+  return torch::cat({x0, x1}, 1);
+}
+
+FlowImpl::FlowImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size,
+                   int32_t dilation_rate, int32_t n_layers, int32_t n_flows)
+    : n_flows(n_flows) {
+  flows = register_module("flows", torch::nn::ModuleList());
+  for (int32_t i = 0; i < n_flows; ++i) {
+    flows->push_back(
+        ResidualCouplingLayer(channels, hidden_channels, kernel_size, dilation_rate, n_layers));
+  }
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Residual coupling flow: mean-only affine coupling layers whose shift of one half
+// of the channels is predicted from the other half by a WaveNet. Inference runs
+// the layers in reverse order, flipping the channel order before each.
+
+#include <torch/nn/module.h>
+#include <torch/nn/modules/container/modulelist.h>
+#include <torch/nn/modules/conv.h>
+#include <torch/nn/pimpl.h>
+
+#include "nn/wavenet.h"
+
+struct ResidualCouplingLayerImpl : torch::nn::Module {
+  // channels must be even: the two halves have the same size.
+  ResidualCouplingLayerImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size,
+                            int32_t dilation_rate, int32_t n_layers);
+  // x [B, channels, T], x_mask [B, 1, T] -> [B, channels, T]; the first half passes
+  // through unchanged. g (conditioning) is accepted for the caller's sake and ignored.
+  torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask, bool reverse,
+                        const torch::Tensor &g);
+
+  int32_t half_channels;
+  torch::nn::Conv1d pre{nullptr};   // half -> hidden, 1x1
+  torch::nn::Conv1d post{nullptr};  // hidden -> half, 1x1, zero at construction
+  WaveNet enc{nullptr};
+};
+TORCH_MODULE(ResidualCouplingLayer);
+
+// Container of the coupling layers; the caller walks `flows` itself.
+struct FlowImpl : torch::nn::Module {
+  FlowImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size, int32_t dilation_rate,
+           int32_t n_layers, int32_t n_flows);
+
+  torch::nn::ModuleList flows{nullptr};  // ResidualCouplingLayer, 0 .. n_flows - 1
+  int32_t n_flows;
+};
+TORCH_MODULE(Flow);

@@ -1,0 +1,28 @@
+#pragma once
+// Waveform decoder: latent frames [B, 192, F] -> audio [B, 1, 512 F] in [-1, 1].
+// Four transposed-convolution stages upsample by 8, 8, 4 and 2; after each, three
+// residual blocks of different kernel widths read the same input and are averaged.
+
+#include <torch/nn/module.h>
+#include <torch/nn/modules/container/modulelist.h>
+#include <torch/nn/modules/conv.h>
+#include <torch/nn/pimpl.h>
+
+#include <array>
+#include <cstdint>
+
+inline constexpr std::array<int32_t, 4> kUpsampleRates = {8, 8, 4, 2};
+inline constexpr std::array<int32_t, 4> kUpsampleKernels = {16, 16, 8, 4};
+inline constexpr std::array<int32_t, 3> kResblockKernels = {3, 7, 11};
+inline constexpr std::array<int32_t, 3> kResblockDilations = {1, 3, 5};
+
+struct DecoderImpl : torch::nn::Module {
+  DecoderImpl();
+  torch::Tensor forward(const torch::Tensor &z);  // [B, 192, F] -> [B, 1, 512 F]
+
+  torch::nn::Conv1d conv_pre{nullptr};     // 192 -> 1024, kernel 7
+  torch::nn::ModuleList ups{nullptr};        // WNConvTranspose1d, channels halve per stage
+  torch::nn::ModuleList resblocks{nullptr};  // ResBlock, 3 per stage, entry 3 i + j
+  torch::nn::Conv1d conv_post{nullptr};    // 64 -> 1, kernel 7, no bias
+};
+TORCH_MODULE(Decoder);

@@ -1,0 +1,19 @@
+#pragma once
+// Residual block of the waveform decoder: per dilation, a dilated convolution and
+// a plain one behind leaky ReLUs, added back onto the input.
+
+#include <torch/nn/module.h>
+#include <torch/nn/modules/container/modulelist.h>
+#include <torch/nn/pimpl.h>
+
+#include <vector>
+
+struct ResBlockImpl : torch::nn::Module {
+  // kernel_size should be odd so that every convolution keeps the length.
+  ResBlockImpl(int32_t channels, int32_t kernel_size, const std::vector<int32_t> &dilations);
+  torch::Tensor forward(const torch::Tensor &x);  // [B, C, L] -> [B, C, L]
+
+  torch::nn::ModuleList convs1{nullptr};  // WNConv1d, dilation d
+  torch::nn::ModuleList convs2{nullptr};  // WNConv1d, dilation 1
+};
+TORCH_MODULE(ResBlock);

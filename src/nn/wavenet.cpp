@@ -1,0 +1,41 @@
+#include "nn/wavenet.h"
+
+#include <torch/torch.h>
+
+#include <cmath>
+
+#include "nn/wn-conv.h"
+
+WaveNetImpl::WaveNetImpl(int32_t hidden_channels, int32_t kernel_size, int32_t dilation_rate,
+                         int32_t n_layers)
+    : hidden_channels(hidden_channels), n_layers(n_layers) {
+  in_layers = register_module("in_layers", torch::nn::ModuleList());
+  res_skip_layers = register_module("res_skip_layers", torch::nn::ModuleList());
+  const int32_t h = hidden_channels;
+  for (int32_t i = 0; i < n_layers; ++i) {
+    const auto dilation = static_cast<int32_t>(std::pow(static_cast<double>(dilation_rate), i));
+    const int32_t padding = (kernel_size - 1) * dilation / 2;
+    in_layers->push_back(WNConv1d(h, 2 * h, kernel_size, 1, padding, dilation, 1));
+    // The last layer has no residual path, only the skip half.
+    const int32_t res_skip_channels = i < n_layers - 1 ? 2 * h : h;
+    res_skip_layers->push_back(WNConv1d(h, res_skip_channels, 1, 1, 0, 1, 1));
+  }
+}
+
+torch::Tensor WaveNetImpl::forward(const torch::Tensor &x_in, const torch::Tensor &x_mask) {
+  const int64_t h = hidden_channels;
+  auto x = x_in;
+  auto output = torch::zeros_like(x);
+  for (int32_t i = 0; i < n_layers; ++i) {
+    auto gates = in_layers->ptr<WNConv1dImpl>(i)->forward(x);
+    auto acts = torch::tanh(gates.narrow(1, 0, h)) * torch::sigmoid(gates.narrow(1, h, h));
+    auto rs = res_skip_layers->ptr<WNConv1dImpl>(i)->forward(acts);
+    if (i < n_layers - 1) {
+      x = (x + rs.narrow(1, 0, h)) * x_mask;
+      output = output + rs.narrow(1, h, h);
+    } else {
+      output = output + rs;
+    }
+  }
+  return output * x_mask;
+}
