@@ -4,6 +4,7 @@
 #include <torch/types.h>
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,11 +26,21 @@ struct Manifest {
 };
 
 // Opens the archive and parses its manifest; nullptr on failure (reason on stderr).
+// A scan that meets malformed text stops early and keeps the entries read so far.
 Manifest *manifest_open_path(const std::string &path);
 
 // The named tensor as a new float32 CPU tensor, or an undefined tensor when the
 // name is absent or the entry cannot be read. Never throws.
 torch::Tensor manifest_load_tensor(const Manifest &manifest, const std::string &name);
+
+// Whether the entry's values lie inside a record of `record_bytes` bytes: sizes
+// not negative and their product within int64, product <= numel, offset >= 0,
+// offset + numel elements within the record. When not, prints why, naming the
+// tensor `name`, and returns false; callers then read and allocate nothing.
+bool manifest_entry_fits(const ManifestEntry &entry, int64_t record_bytes, const std::string &name);
+
+// An exception's text without libtorch's appended backtrace.
+const char *exception_text(const std::exception &error);
 
 // Substring-search readers of one member object of the manifest.
 std::string json_string_field(const std::string &object, const std::string &key);

@@ -1,0 +1,156 @@
+// Opens a weights archive through libtorch's zip reader and scans manifest.json
+// into the table of entries; single tensors are loaded from their records.
+
+#include "weights/manifest.h"
+
+#include <caffe2/serialize/inline_container.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr const char *kManifestRecord = "manifest.json";
+constexpr int64_t kFloatBytes = 4;
+
+bool is_field_name(const std::string &key) {
+  return key.find("storage_key") != std::string::npos || key.find("offset") != std::string::npos ||
+         key.find("shape") != std::string::npos;
+}
+
+bool only_space(const std::string &text, size_t begin, size_t end) {
+  for (size_t i = begin; i < end; ++i) {
+    if (!std::isspace(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+ManifestEntry read_entry(const std::string &object) {
+  ManifestEntry entry;
+  entry.storage_key = json_string_field(object, "storage_key");
+  entry.offset = static_cast<int32_t>(json_int_field(object, "offset"));
+  entry.shape = json_int_array_field(object, "shape");
+  entry.stride = json_int_array_field(object, "stride");
+  entry.numel = json_int_field(object, "numel");
+  return entry;
+}
+
+// One forward pass: each quoted name followed (after white space only) by a
+// brace-delimited object is a tensor entry; anything else is stepped over.
+void scan_manifest(const std::string &json, Manifest &manifest) {
+  size_t pos = 0;
+  for (;;) {
+    const size_t open_quote = json.find('"', pos);
+    if (open_quote == std::string::npos) return;
+    const size_t q = json.find('"', open_quote + 1);
+    if (q == std::string::npos) return;
+    const std::string key = json.substr(open_quote + 1, q - open_quote - 1);
+
+    const size_t colon = json.find(':', q);
+    if (colon == std::string::npos) return;
+    const size_t open_brace = json.find('{', colon);
+    if (open_brace == std::string::npos) return;
+    if (!only_space(json, colon + 1, open_brace) || is_field_name(key)) {
+      pos = q + 1;
+      continue;
+    }
+    const size_t close_brace = json.find('}', open_brace);
+    if (close_brace == std::string::npos) return;
+
+    manifest.entries[key] = read_entry(json.substr(open_brace, close_brace - open_brace + 1));
+    pos = close_brace + 1;
+  }
+}
+
+// Product of the sizes, or -1 when a size is negative or the product leaves int64.
+int64_t element_count(const std::vector<int64_t> &shape) {
+  int64_t count = 1;
+  for (const int64_t size : shape) {
+    if (size < 0) return -1;
+    if (size != 0 && count > INT64_MAX / size) return -1;
+    count *= size;
+  }
+  return count;
+}
+
+}  // namespace
+
+const char *exception_text(const std::exception &error) {
+  if (const auto *c10_error = dynamic_cast<const c10::Error *>(&error)) {
+    return c10_error->what_without_backtrace();
+  }
+  return error.what();
+}
+
+bool manifest_entry_fits(const ManifestEntry &entry, int64_t record_bytes, const std::string &name) {
+  const int64_t count = element_count(entry.shape);
+  if (count < 0) {
+    std::fprintf(stderr, "[manifest] Invalid shape for %s: negative or overflowing size\n", name.c_str());
+    return false;
+  }
+  // offset + numel <= record elements, written so that no term can overflow.
+  const int64_t record_elements = record_bytes / kFloatBytes;
+  if (count > entry.numel || entry.offset < 0 || entry.numel > record_elements - entry.offset) {
+    std::fprintf(stderr, "[manifest] Data too small for %s\n", name.c_str());
+    return false;
+  }
+  return true;
+}
+
+Manifest *manifest_open_path(const std::string &path) {
+  try {
+    caffe2::serialize::PyTorchStreamReader reader(path);
+    std::string record_name;
+    for (const std::string &name : reader.getAllRecords()) {
+      if (name.find(kManifestRecord) != std::string::npos) {
+        record_name = name;
+        break;
+      }
+    }
+    if (record_name.empty()) {
+      std::fprintf(stderr, "[manifest] No manifest.json in %s\n", path.c_str());
+      return nullptr;
+    }
+    at::DataPtr data;
+    size_t size = 0;
+    std::tie(data, size) = reader.getRecord(record_name);
+    const std::string json(static_cast<const char *>(data.get()), size);
+
+    auto manifest = std::make_unique<Manifest>();
+    manifest->path = path;
+    scan_manifest(json, *manifest);
+    std::fprintf(stderr, "[manifest] Loaded %zu tensor entries from %s\n", manifest->entries.size(),
+                 path.c_str());
+    return manifest.release();
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "[manifest] Failed: %s\n", exception_text(error));
+  } catch (...) {
+    std::fprintf(stderr, "[manifest] Failed: unknown error\n");
+  }
+  return nullptr;
+}
+
+torch::Tensor manifest_load_tensor(const Manifest &manifest, const std::string &name) {
+  const auto found = manifest.entries.find(name);
+  if (found == manifest.entries.end()) return {};
+  const ManifestEntry &entry = found->second;
+  try {
+    caffe2::serialize::PyTorchStreamReader reader(manifest.path);
+    at::DataPtr data;
+    size_t size = 0;
+    std::tie(data, size) = reader.getRecord("data/" + entry.storage_key);
+    if (!manifest_entry_fits(entry, static_cast<int64_t>(size), name)) return {};
+
+    torch::Tensor tensor = torch::empty(entry.shape, torch::TensorOptions().dtype(torch::kFloat32));
+    std::memcpy(tensor.data_ptr<float>(), static_cast<const char *>(data.get()) + entry.offset * kFloatBytes,
+                tensor.numel() * kFloatBytes);
+    return tensor;
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "[manifest] Failed to load tensor %s: %s\n", name.c_str(), exception_text(error));
+  } catch (...) {
+    std::fprintf(stderr, "[manifest] Failed to load tensor %s: unknown error\n", name.c_str());
+  }
+  return {};
+}
