@@ -12,12 +12,17 @@ uint32_t fnv1a32(const char *s) {
 }
 
 const char *lexicon_lookup(const char *word) {
+  return lexicon_lookup_in(lexicon_index, lexicon_text, word);
+}
+
+const char *lexicon_lookup_in(const LexiconSlot *index, const char *text, const char *word) {
+  if (!word) return nullptr;
   const uint32_t h = fnv1a32(word);
   // The index is under half full, so an empty slot always ends the probe.
   for (uint32_t j = h & (kLexiconSlots - 1);; j = (j + 1) & (kLexiconSlots - 1)) {
-    const LexiconSlot &slot = lexicon_index[j];
+    const LexiconSlot &slot = index[j];
     if (slot.hash == kEmptyHash) return nullptr;
-    if (slot.hash == h && std::strcmp(lexicon_text + slot.word_offset, word) == 0)
-      return lexicon_text + slot.pron_offset;
+    if (slot.hash == h && std::strcmp(text + slot.word_offset, word) == 0)
+      return text + slot.pron_offset;
   }
 }

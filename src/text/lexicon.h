@@ -29,3 +29,6 @@ uint32_t fnv1a32(const char *s);
 // Pronunciation of a lower-case word (pointer into the constant data, never
 // freed), or nullptr when the word is absent. Compares bytes exactly.
 const char *lexicon_lookup(const char *word);
+
+// The same lookup over any index of kLexiconSlots slots into `text`.
+const char *lexicon_lookup_in(const LexiconSlot *index, const char *text, const char *word);

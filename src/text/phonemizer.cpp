@@ -1,0 +1,177 @@
+#include "text/phonemizer.h"
+
+#include <espeak-ng/speak_lib.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "text/lexicon.h"
+
+namespace {
+
+int initialized = 0;
+
+// espeak-ng 1.51 deadlocks in espeak_Terminate once espeak_Initialize has
+// succeeded more than once in the process, so only the first start is ever
+// terminated; later starts stay up until the process ends.
+int espeak_starts = 0;
+
+constexpr size_t kMaxWordBytes = 254;
+
+bool is_regular_file(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// espeak-ng falls back to its default location when the directory does not
+// exist, and reports the sample rate of an earlier start when a later one
+// finds no data; checking the files it loads first catches both.
+bool has_phoneme_data(const char *dir) {
+  struct stat st;
+  if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  for (const char *name : {"phontab", "phonindex", "phondata", "intonations"})
+    if (!is_regular_file(std::string(dir) + "/" + name)) return false;
+  return true;
+}
+
+bool is_word_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '\'' || c == '-';
+}
+
+bool is_punctuation(char c) { return c && std::strchr("!,.:;?", c); }
+
+// The malloc'ed output: items joined by single spaces.
+class PhonemeOutput {
+ public:
+  PhonemeOutput() : data_(static_cast<char *>(std::malloc(kInitialCapacity))) {
+    if (data_) data_[0] = '\0';
+  }
+  ~PhonemeOutput() { std::free(data_); }
+  PhonemeOutput(const PhonemeOutput &) = delete;
+  PhonemeOutput &operator=(const PhonemeOutput &) = delete;
+
+  bool ok() const { return data_ != nullptr; }
+  const char *str() const { return data_; }
+
+  // False when the buffer cannot grow; the caller then gives up the output.
+  bool append(const char *item, size_t n) {
+    size_t capacity = capacity_;
+    while (length_ + n + 2 >= capacity) {
+      if (capacity > SIZE_MAX / 2) return false;
+      capacity *= 2;
+    }
+    if (capacity != capacity_) {
+      char *grown = static_cast<char *>(std::realloc(data_, capacity));
+      if (!grown) return false;
+      data_ = grown;
+      capacity_ = capacity;
+    }
+    if (length_ > 0 && data_[length_ - 1] != ' ') data_[length_++] = ' ';
+    std::memcpy(data_ + length_, item, n);
+    length_ += n;
+    data_[length_] = '\0';
+    return true;
+  }
+
+  char *release() {
+    char *out = data_;
+    data_ = nullptr;
+    return out;
+  }
+
+ private:
+  static constexpr size_t kInitialCapacity = 4096;
+  char *data_;
+  size_t length_ = 0;
+  size_t capacity_ = kInitialCapacity;
+};
+
+struct WordCounts {
+  int lexicon = 0;
+  int espeak = 0;
+};
+
+// Appends the pronunciation of one word; false only when the output cannot grow.
+bool append_word(const char *word, PhonemeOutput &out, WordCounts &counts) {
+  char lower[kMaxWordBytes + 1];
+  size_t n = 0;
+  for (; word[n]; ++n) lower[n] = (word[n] >= 'A' && word[n] <= 'Z') ? word[n] + 32 : word[n];
+  lower[n] = '\0';
+
+  if (const char *pron = lexicon_lookup(lower)) {
+    ++counts.lexicon;
+    return out.append(pron, std::strlen(pron));
+  }
+  const void *text = word;
+  const char *pron = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, 2);
+  if (pron && *pron) {
+    ++counts.espeak;
+    return out.append(pron, std::strlen(pron));
+  }
+  std::fprintf(stderr, "[phonemize] WARNING: no pronunciation for '%s'\n", word);
+  return true;
+}
+
+}  // namespace
+
+int phonemizer_init(const char *espeak_data_path) {
+  if (initialized) return 0;
+  constexpr int kDontExit = espeakINITIALIZE_DONT_EXIT;  // 1.51 exits the process on bad data
+  const bool data_ok = !espeak_data_path || has_phoneme_data(espeak_data_path);
+  const int sample_rate =
+      data_ok ? espeak_Initialize(AUDIO_OUTPUT_RETRIEVAL, 0, espeak_data_path, kDontExit) : -1;
+  // 0 means nothing was loaded: with the don't-exit option a failed start returns normally.
+  if (sample_rate == -1 || sample_rate == 0) {
+    std::fprintf(stderr, "[phonemize] Failed to initialize espeak-ng\n");
+    return -1;
+  }
+  ++espeak_starts;
+  espeak_SetVoiceByName("en-us");
+  initialized = 1;
+  std::fprintf(stderr, "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)\n");
+  return 0;
+}
+
+void phonemizer_shutdown() {
+  if (!initialized) return;
+  if (espeak_starts == 1) espeak_Terminate();
+  initialized = 0;
+}
+
+char *phonemize(const char *text) {
+  if (!initialized || !text) return nullptr;
+  PhonemeOutput out;
+  if (!out.ok()) return nullptr;
+  WordCounts counts;
+
+  const char *p = text;
+  while (*p) {
+    if (*p == ' ' || *p == '\t' || *p == '\n') {
+      ++p;
+      continue;
+    }
+    if (is_word_byte(*p)) {
+      // A longer run is cut; its rest is read as the next word.
+      char word[kMaxWordBytes + 1];
+      size_t n = 0;
+      while (n < kMaxWordBytes && is_word_byte(p[n])) {
+        word[n] = p[n];
+        ++n;
+      }
+      word[n] = '\0';
+      p += n;
+      if (!append_word(word, out, counts)) return nullptr;
+      continue;
+    }
+    if (is_punctuation(*p) && !out.append(p, 1)) return nullptr;
+    ++p;
+  }
+
+  std::fprintf(stderr, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)\n", text, out.str(),
+               counts.lexicon, counts.espeak);
+  return out.release();
+}
