@@ -1,0 +1,209 @@
+// The exported engine functions and the process-wide engine state.
+#include <torch/torch.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "api/engine-lock.h"
+#include "audio/wav-writer.h"
+#include "korva.h"
+#include "model/flow-self-test.h"
+#include "model/korva-vits.h"
+#include "model/threads.h"
+#include "text/phonemizer.h"
+#include "text/tokenizer.h"
+#include "weights/binder.h"
+#include "weights/manifest.h"
+
+namespace {
+
+constexpr int kSampleRate = 48000;
+constexpr float kNoiseScale = 0.66f;
+constexpr float kNoiseScaleW = 0.66f;
+constexpr float kDefaultLengthScale = 1.1f;
+constexpr float kTargetPeak = 0.95f;
+
+bool engine_ready = false;
+KorvaVITS engine_model{nullptr};
+
+float length_scale_for(float speed) { return speed > 0.0f ? 1.0f / speed : kDefaultLengthScale; }
+
+// Largest magnitude (NaN never wins) and the gain that brings it to 0.95; quiet
+// output at or below 0.01 is left alone.
+float normalise_peak(float *samples, int n) {
+  float peak = 0.0f;
+  for (int i = 0; i < n; ++i)
+    if (std::fabs(samples[i]) > peak) peak = std::fabs(samples[i]);
+  if (!(peak > 0.01f) || n <= 0) return 1.0f;
+  const float gain = kTargetPeak / peak;
+  for (int i = 0; i < n; ++i) samples[i] *= gain;
+  return gain;
+}
+
+void print_parameter_report(torch::nn::Module &model) {
+  int count = 0;
+  for (const auto &item : model.named_parameters(true)) {
+    ++count;
+    const auto &name = item.key();
+    if (name.find("weight") != std::string::npos && name.find("weight_g") == std::string::npos &&
+        name.find("weight_v") == std::string::npos)
+      fprintf(stderr, "[korva]   PLAIN_WEIGHT: %s absmax=%.4f\n", name.c_str(),
+              item.value().abs().max().item<float>());
+  }
+  fprintf(stderr, "[korva] Model has %d parameter tensors total\n", count);
+}
+
+void print_flow_report(torch::nn::Module &flow) {
+  for (const auto &item : flow.named_parameters(true))
+    if (item.key().find("post") != std::string::npos)
+      fprintf(stderr, "[korva] flow.%s: abs_sum=%.6f\n", item.key().c_str(),
+              item.value().abs().sum().item<float>());
+}
+
+int load_unlocked(const char *weights_path, const char *espeak_data_path) {
+  if (engine_ready) {
+    fprintf(stderr, "[korva] Already loaded\n");
+    return -1;
+  }
+  if (phonemizer_init(espeak_data_path) != 0) {
+    record_error("Failed to init espeak-ng");
+    return -1;
+  }
+  configure_threads();
+  engine_model = KorvaVITS();
+  engine_model->eval();
+  fprintf(stderr, "[korva] Loading weights from %s...\n", weights_path ? weights_path : "(null)");
+
+  std::unique_ptr<Manifest> manifest(weights_path ? manifest_open_path(weights_path) : nullptr);
+  if (!manifest) {
+    record_error("Failed to load manifest");
+    return -1;
+  }
+  fprintf(stderr, "[korva] Manifest: %zu tensors\n", manifest->entries.size());
+  int listed = 0;
+  for (const auto &entry : manifest->entries) {
+    if (listed++ == 5) break;
+    fprintf(stderr, "[korva]   key: %s\n", entry.first.c_str());
+  }
+
+  const int loaded = manifest_bind_parameters(*manifest, *engine_model, remap_checkpoint_key);
+  fprintf(stderr, "[korva] Loaded %d parameters\n", loaded);
+  print_parameter_report(*engine_model);
+  manifest.reset();
+  if (loaded <= 0) {
+    record_error("No parameters loaded \u2014 check keys");
+    return -1;
+  }
+
+  engine_ready = true;
+  flow_self_test(*engine_model);
+  print_flow_report(*engine_model->flow);
+  fprintf(stderr, "[korva] Ready.\n");
+  return 0;
+}
+
+float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
+  if (!engine_ready || !input_text || !sample_count) {
+    record_error("Not loaded");
+    return nullptr;
+  }
+  *sample_count = 0;
+
+  char *phonemes = phonemize(input_text);
+  if (!phonemes) {
+    record_error("Phonemize failed");
+    return nullptr;
+  }
+  int n_ids = 0;
+  int32_t *ids = tokenize_to_array(phonemes, &n_ids);
+  free(phonemes);
+  if (!ids) {
+    record_error("Tokenize failed");
+    return nullptr;
+  }
+
+  float *samples = nullptr;
+  try {
+    auto ids_tensor = torch::from_blob(ids, {1, n_ids}, torch::kInt).to(torch::kLong);
+    free(ids);
+    ids = nullptr;
+    auto lengths = torch::full({1}, n_ids, torch::kLong);
+
+    auto wave = engine_model->infer(ids_tensor, lengths, kNoiseScale, kNoiseScaleW,
+                                    length_scale_for(speed));
+    wave = wave.contiguous().to(torch::kCPU);
+    const int n = static_cast<int>(wave.numel());
+    samples = static_cast<float *>(malloc(static_cast<size_t>(n) * sizeof(float)));
+    if (!samples) {
+      record_error("Out of memory");
+      return nullptr;
+    }
+    std::memcpy(samples, wave.data_ptr<float>(), static_cast<size_t>(n) * sizeof(float));
+    const float gain = normalise_peak(samples, n);
+    *sample_count = n;
+    fprintf(stderr, "[korva] %d samples (%.2fs @ 48kHz, gain=%.1fx)\n", n,
+            static_cast<float>(n) / static_cast<float>(kSampleRate), gain);
+    return samples;
+  } catch (const std::exception &e) {
+    record_error("Inference: %s", e.what());
+  } catch (...) {
+    record_error("Inference: unknown error");
+  }
+  free(ids);
+  free(samples);
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+KORVA_API int korva_load(const char *weights_path, const char *espeak_data_path) {
+  std::lock_guard<std::mutex> lock(engine_mutex());
+  try {
+    return load_unlocked(weights_path, espeak_data_path);
+  } catch (const std::exception &e) {
+    // Whatever was built stays in the holder until the next load replaces it.
+    engine_ready = false;
+    record_error("Load failed: %s", e.what());
+  } catch (...) {
+    engine_ready = false;
+    record_error("Load failed: unknown error");
+  }
+  return -1;
+}
+
+KORVA_API float *korva_tts(const char *input_text, int *sample_count, float speed) {
+  std::lock_guard<std::mutex> lock(engine_mutex());
+  return tts_unlocked(input_text, sample_count, speed);
+}
+
+KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, float speed) {
+  std::lock_guard<std::mutex> lock(engine_mutex());
+  int n = 0;
+  float *samples = tts_unlocked(input_text, &n, speed);
+  if (!samples) return -1;
+  const AudioBuffer buffer = make_audio_buffer(samples, n, kSampleRate, 1);
+  const int written = write_wav(wav_path, &buffer);
+  free(samples);
+  if (written != 0) {
+    record_error("Write WAV failed");
+    return -1;
+  }
+  fprintf(stderr, "[korva] Wrote %s\n", wav_path);
+  return 0;
+}
+
+KORVA_API void korva_unload(void) {
+  std::lock_guard<std::mutex> lock(engine_mutex());
+  if (!engine_ready) return;
+  engine_model = KorvaVITS(nullptr);
+  phonemizer_shutdown();
+  engine_ready = false;
+}
+
+}  // extern "C"

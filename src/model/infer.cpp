@@ -1,0 +1,125 @@
+// KorvaVITSImpl::infer: token ids -> prior -> durations -> alignment -> latent
+// -> reverse flow -> waveform, with the diagnostic lines of every call.
+#include <torch/torch.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "model/alignment.h"
+#include "model/korva-vits.h"
+#include "nn/debug-dump.h"
+
+int seed_counter = 0;
+
+namespace {
+
+float min_of(const torch::Tensor &t) { return t.min().item<float>(); }
+float max_of(const torch::Tensor &t) { return t.max().item<float>(); }
+float mean_of(const torch::Tensor &t) { return t.mean().item<float>(); }
+int has_nan(const torch::Tensor &t) { return t.isnan().any().item<bool>() ? 1 : 0; }
+
+// "<label> v0 v1 ...", each value with `format`.
+void print_values(const char *label, const torch::Tensor &values, const char *format = " %.6f") {
+  auto v = values.to(torch::kCPU, torch::kFloat).contiguous();
+  fprintf(stderr, "%s", label);
+  for (int64_t i = 0; i < v.numel(); ++i) fprintf(stderr, format, v.data_ptr<float>()[i]);
+  fprintf(stderr, "\n");
+}
+
+torch::Tensor first_channels(const torch::Tensor &t, int64_t n) {
+  return t.index({0, torch::indexing::Slice(0, std::min(n, t.size(1))), 0});
+}
+
+torch::Tensor first_positions(const torch::Tensor &t, int64_t n) {
+  return t.index({0, 0, torch::indexing::Slice(0, std::min(n, t.size(2)))});
+}
+
+}  // namespace
+
+torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor &lengths,
+                                   float noise_scale, float noise_scale_w, float length_scale) {
+  torch::NoGradGuard no_grad;
+
+  const int seed = seed_counter++;
+  torch::manual_seed(seed);
+  fprintf(stderr, "[korva] Random seed: %d\n", seed);
+
+  auto enc = enc_p->forward(ids, lengths);
+  const auto &x = enc.x;
+  const auto &x_mask = enc.x_mask;
+  fprintf(stderr, "[korva] enc_out stats: min=%.3f max=%.3f mean=%.3f std=%.3f\n", min_of(x),
+          max_of(x), mean_of(x), x.std().item<float>());
+  print_values("[korva] enc_out[0,0,:10]:", first_positions(x, 10));
+  print_values("[korva] enc_out[0,:5,0]:", first_channels(x, 5));
+  print_values("[korva] m_p[0,:5,0]:", first_channels(enc.m_p, 5));
+  print_values("[korva] logs_p[0,:5,0]:", first_channels(enc.logs_p, 5));
+  fprintf(stderr, "[korva] m_p stats: min=%.3f max=%.3f\n", min_of(enc.m_p), max_of(enc.m_p));
+  dump_with_header("C:/tmp/sdp_enc_out.bin", x);
+
+  auto logw = dp->forward(x, x_mask, noise_scale_w);
+  fprintf(stderr, "[korva] logw stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logw), max_of(logw),
+          mean_of(logw));
+
+  auto w = torch::exp(logw) * x_mask * length_scale;
+  fprintf(stderr, "[korva] w stats: min=%.3f max=%.3f sum=%.1f\n", min_of(w), max_of(w),
+          w.sum().item<float>());
+  // A frame count cannot be made from NaN or infinity.
+  if (!torch::isfinite(w).all().item<bool>())
+    throw std::runtime_error("non-finite token durations");
+
+  auto w_ceil = torch::ceil(w);
+  const float frame_sum = w_ceil.sum().item<float>();
+  fprintf(stderr, "[korva] w_ceil sum=%.0f\n", frame_sum);
+  if (frame_sum > static_cast<float>(kMaxFrames)) {
+    char message[128];
+    snprintf(message, sizeof message, "utterance of %.0f frames exceeds the limit of %lld",
+             frame_sum, static_cast<long long>(kMaxFrames));
+    throw std::runtime_error(message);
+  }
+
+  auto y_lengths = torch::clamp_min(w_ceil.sum({1, 2}), 1).to(torch::kLong);
+  const int64_t frames = std::max<int64_t>(y_lengths.max().item<int64_t>(), 1);
+  fprintf(stderr, "[korva] T_dec=%d\n", static_cast<int>(frames));
+  auto y_mask = (torch::arange(frames, torch::kLong).unsqueeze(0) < y_lengths.unsqueeze(1))
+                    .unsqueeze(1)
+                    .to(x_mask.scalar_type());
+
+  auto attn = generate_path(w_ceil, x_mask);
+  dump_raw("C:/tmp/sdp_wceil.bin", w_ceil);
+  print_values("[korva] w_ceil per token:", first_positions(w_ceil, 23), " %.0f");
+  dump_with_header("C:/tmp/sdp_attn.bin", attn);
+
+  auto m_p = torch::bmm(enc.m_p, attn);
+  auto logs_p = torch::bmm(enc.logs_p, attn);
+  // One contiguous [1, 192, T] draw: the noise layout decides which value each element gets.
+  auto eps = torch::randn(m_p.sizes(), m_p.options());
+  auto z_p = (m_p + eps * torch::exp(logs_p) * noise_scale) * y_mask;
+  fprintf(stderr, "[korva] logs_p (expanded) stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logs_p),
+          max_of(logs_p), mean_of(logs_p));
+  auto exp_logs_p = torch::exp(logs_p);
+  fprintf(stderr, "[korva] exp(logs_p) stats: min=%.3f max=%.3f\n", min_of(exp_logs_p),
+          max_of(exp_logs_p));
+  fprintf(stderr, "[korva] z_p stats: min=%.3f max=%.3f hasnan=%d\n", min_of(z_p), max_of(z_p),
+          has_nan(z_p));
+
+  auto latent = z_p;
+  for (int i = flow->n_flows - 1; i >= 0; --i) {
+    latent = torch::flip(latent, {1});
+    auto before = latent;
+    latent = flow->flows[i]->as<ResidualCouplingLayerImpl>()->forward(latent, y_mask, true,
+                                                                       torch::Tensor());
+    fprintf(stderr, "[korva] flow[%d] mean_abs_change=%.6f z range=[%.3f, %.3f]\n", i,
+            (latent - before).abs().mean().item<float>(), min_of(latent), max_of(latent));
+  }
+  fprintf(stderr, "[korva] z (after flow) stats: min=%.3f max=%.3f hasnan=%d\n", min_of(latent),
+          max_of(latent), has_nan(latent));
+  auto z = latent * y_mask;
+  if (dump_with_header("C:/tmp/korva_z_input.bin", z))
+    fprintf(stderr, "[korva] Saved z input: [%d, %d, %d] to korva_z_input.bin\n",
+            static_cast<int>(z.size(0)), static_cast<int>(z.size(1)), static_cast<int>(z.size(2)));
+
+  auto output = dec->forward(z);
+  fprintf(stderr, "[korva] decoder output stats: min=%.3f max=%.3f hasnan=%d\n", min_of(output),
+          max_of(output), has_nan(output));
+  return output.squeeze(1);
+}
