@@ -1,0 +1,1 @@
+korva_bench(frontend-bench korva_text)
