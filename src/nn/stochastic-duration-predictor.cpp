@@ -1,0 +1,90 @@
+#include "nn/stochastic-duration-predictor.h"
+
+#include <torch/torch.h>
+
+#include <cstdio>
+
+#include "nn/conv-flow.h"
+#include "nn/debug-dump.h"
+#include "nn/elementwise-affine.h"
+
+namespace {
+
+constexpr int32_t kChannels = 192;
+constexpr int32_t kFilterChannels = 192;
+constexpr int32_t kKernelSize = 3;
+constexpr int32_t kLayers = 3;
+constexpr int32_t kSplineFlows = 4;
+constexpr int32_t kFlowChannels = 2;
+constexpr int32_t kBins = 10;
+
+torch::nn::Conv1d conv_1x1(int32_t in, int32_t out) {
+  return torch::nn::Conv1d(torch::nn::Conv1dOptions(in, out, 1));
+}
+
+// Entry 0 the affine step, then the spline flows; the channel flips live in forward.
+torch::nn::ModuleList make_flows() {
+  torch::nn::ModuleList flows;
+  flows->push_back(ElementwiseAffine(kFlowChannels));
+  for (int32_t i = 0; i < kSplineFlows; ++i) {
+    flows->push_back(ConvFlow(kFlowChannels, kFilterChannels, kKernelSize, kLayers, kBins));
+  }
+  return flows;
+}
+
+void print_first_group(const torch::Tensor &z, const torch::Tensor &h) {
+  fprintf(stderr, "[sdp] h stats: min=%.3f max=%.3f mean=%.3f\n", h.min().item<float>(),
+          h.max().item<float>(), h.mean().item<float>());
+  fprintf(stderr, "[sdp] noise init: min=%.3f max=%.3f\n", z.min().item<float>(),
+          z.max().item<float>());
+  dump_raw("C:/tmp/sdp_noise.bin", z);
+  dump_raw("C:/tmp/sdp_h.bin", h);
+  fprintf(stderr, "[sdp] Saved noise [%ld,%ld,%ld] h [%ld,%ld,%ld]\n", static_cast<long>(z.size(0)),
+          static_cast<long>(z.size(1)), static_cast<long>(z.size(2)), static_cast<long>(h.size(0)),
+          static_cast<long>(h.size(1)), static_cast<long>(h.size(2)));
+}
+
+void print_step(int step, int flow, const torch::Tensor &z) {
+  char path[64];
+  snprintf(path, sizeof path, "C:/tmp/sdp_step%d.bin", step);
+  dump_raw(path, z);
+  fprintf(stderr, "[sdp] step%d flow[%d]: [0,:,0]= %.6f %.6f\n", step, flow,
+          z.index({0, 0, 0}).item<float>(), z.index({0, 1, 0}).item<float>());
+}
+
+}  // namespace
+
+StochasticDurationPredictorImpl::StochasticDurationPredictorImpl() {
+  pre = register_module("pre", conv_1x1(kChannels, kFilterChannels));
+  convs = register_module("convs", DDSConv(kFilterChannels, kKernelSize, kLayers));
+  proj = register_module("proj", conv_1x1(kFilterChannels, kFilterChannels));
+  flows = register_module("flows", make_flows());
+  post_pre = register_module("post_pre", conv_1x1(1, kFilterChannels));
+  post_convs = register_module("post_convs", DDSConv(kFilterChannels, kKernelSize, kLayers));
+  post_proj = register_module("post_proj", conv_1x1(kFilterChannels, kFilterChannels));
+  post_flows = register_module("post_flows", make_flows());
+}
+
+torch::Tensor StochasticDurationPredictorImpl::forward(const torch::Tensor &x,
+                                                       const torch::Tensor &x_mask,
+                                                       float noise_scale) {
+  using torch::indexing::Slice;
+  auto h = pre->forward(x);
+  h = convs->forward(h, x_mask, torch::Tensor());
+  h = proj->forward(h) * x_mask;
+
+  auto z = torch::randn({x.size(0), kFlowChannels, x.size(2)}, x.options()) * noise_scale;
+  print_first_group(z, h);
+
+  for (size_t step = 0; step < kSdpFlowOrder.size(); ++step) {
+    const int k = kSdpFlowOrder[step];
+    z = torch::flip(z, {1});
+    if (k != 0) {
+      z = flows[k]->as<ConvFlowImpl>()->forward(z, x_mask, h, true);
+    } else {
+      z = flows[0]->as<ElementwiseAffineImpl>()->reverse(z, x_mask);
+    }
+    print_step(static_cast<int>(step), k, z);
+  }
+  return z.index({Slice(), Slice(0, 1), Slice()}) * x_mask;
+}
