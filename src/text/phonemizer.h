@@ -2,7 +2,8 @@
 // English text -> space-separated IPA (lexicon first, espeak-ng for misses).
 
 // Initialises espeak-ng from `espeak_data_path` (nullptr: its default
-// location). Returns 0 on success or when already initialised, -1 on failure.
+// location). Returns 0 on success or when already initialised, -1 on failure,
+// also when the directory does not exist or holds no phoneme data.
 int phonemizer_init(const char *espeak_data_path);
 
 // Terminates espeak-ng; does nothing when not initialised.
