@@ -1,0 +1,76 @@
+"""Writes a korva weights archive: raw float32 storage records "data/<key>",
+several tensors per record at element offsets, and "manifest.json" listing
+each tensor's storage key, offset, shape, stride and element count.
+
+The zip is written by torch's own writer, so libtorch's stream reader opens it.
+"""
+import json
+import os
+
+import torch
+
+RECORD_LIMIT = 1 << 21  # float32 elements; bigger tensors get a record of their own
+
+# The reader's scanner takes these as field names, never as tensor names.
+_RESERVED = ("storage_key", "offset", "shape")
+
+
+class ArchiveError(Exception):
+    pass
+
+
+def _check_name(name):
+    if any(word in name for word in _RESERVED):
+        raise ArchiveError(f"tensor name {name!r} contains one of {', '.join(_RESERVED)}: "
+                           "korva's reader would not list it")
+    if any(c in name for c in '"\\{}') or not name.isprintable():
+        raise ArchiveError(f"tensor name {name!r} has a character korva's reader cannot take")
+
+
+def _strides(shape):
+    stride, acc = [], 1
+    for size in reversed(shape):
+        stride.insert(0, acc)
+        acc *= size
+    return stride
+
+
+def write_archive(tensors, path):
+    """Writes [(name, tensor), ...] to `path`; returns the number of storage records.
+
+    Values are stored as little-endian float32 whatever the input dtype. The file
+    appears only when complete: a failure leaves no archive behind.
+    """
+    manifest, records, current, used = {}, [], [], 0
+    for name, tensor in tensors:
+        _check_name(name)
+        if name in manifest:
+            raise ArchiveError(f"tensor {name!r} listed twice")
+        flat = tensor.detach().to(torch.float32).contiguous().reshape(-1)
+        n = flat.numel()
+        if current and used + n > RECORD_LIMIT:
+            records.append(current)
+            current, used = [], 0
+        manifest[name] = {"storage_key": str(len(records)), "offset": used, "shape": list(tensor.shape),
+                          "stride": _strides(tensor.shape), "numel": n}
+        current.append(flat)
+        used += n
+    if current:
+        records.append(current)
+
+    partial = path + ".partial"
+    try:
+        writer = torch._C.PyTorchFileWriter(partial)
+        text = json.dumps(manifest, indent=1).encode()
+        writer.write_record("manifest.json", text, len(text))
+        for key, parts in enumerate(records):
+            data = torch.cat(parts).numpy().astype("<f4", copy=False).tobytes()
+            writer.write_record(f"data/{key}", data, len(data))
+        writer.write_end_of_file()  # adds the "version" record the stream reader requires
+        del writer
+        os.replace(partial, path)
+    except BaseException:
+        if os.path.exists(partial):
+            os.remove(partial)
+        raise
+    return len(records)
