@@ -29,10 +29,11 @@ double peak_rss_mib() {
 
 // The model's name for a checkpoint key: the key mapping read backwards.
 std::string model_name(const std::string &key) {
-  for (const char *prefix : {"enc_p.", "dp.", "dec.", ""}) {
-    const std::string mapped = remap_checkpoint_key(prefix + std::string("x"));
-    const std::string head = mapped.substr(0, mapped.size() - 1);
-    if (key.compare(0, head.size(), head) == 0) return prefix + key.substr(head.size());
+  for (const char *model_prefix : {"enc_p.", "dp.", "dec."}) {
+    const std::string checkpoint_prefix = remap_checkpoint_key(model_prefix);
+    if (key.compare(0, checkpoint_prefix.size(), checkpoint_prefix) == 0) {
+      return model_prefix + key.substr(checkpoint_prefix.size());
+    }
   }
   return key;
 }
