@@ -1,0 +1,33 @@
+/* korva.h seen by a C compiler: it must compile as strict C99 without warnings,
+ * and the calls that need no voice must behave as documented. */
+#include "korva.h"
+#include "korva.h" /* the include guard holds */
+
+#include <stdio.h>
+#include <stdlib.h>
+
+static int failures = 0;
+
+static void check(int ok, const char *what) {
+  if (!ok) {
+    fprintf(stderr, "FAILED: %s\n", what);
+    ++failures;
+  }
+}
+
+int main(void) {
+  int count = 12345;
+  Manifest *none = NULL;
+
+  check(KORVA_VERSION_MAJOR >= 0 && KORVA_VERSION_MINOR >= 0, "version macros");
+  check(manifest_count(none) == -1, "manifest_count(NULL) == -1");
+  manifest_close(none);
+  check(manifest_open(NULL) == NULL, "manifest_open(NULL) == NULL");
+  check(korva_tts("hello", &count, 1.0f) == NULL, "korva_tts before korva_load");
+  check(count == 12345, "sample count untouched when not loaded");
+  check(korva_tts_to_file("hello", "never.wav", 1.0f) == -1, "korva_tts_to_file before load");
+  korva_unload();
+
+  if (failures == 0) printf("c header: all checks passed\n");
+  return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+}

@@ -1,0 +1,265 @@
+#!/usr/bin/python3
+"""Drives the korva command-line tool the way a user does.
+
+    cli-test.py unit  --korva PATH --work DIR
+    cli-test.py model --korva PATH --work DIR --archive VOICE.pt --readme-example PATH
+
+Exit status 0 when every check passes, 1 when one fails, 77 (skipped) when the
+model group has no voice archive.
+"""
+import argparse
+import json
+import os
+import pty
+import re
+import struct
+import subprocess
+import sys
+
+HELLO_IPA = "həlˈoʊ , wˈɚld !"  # the pinned lexicon's pronunciation
+HELLO_IDS = ("2 3 9 3 29 3 13 3 16 3 36 3 42 3 44 3 42 3 22 3 30 3 13 3 6 3 42 3 43 3 1")
+SAMPLE_RATE = 48000
+
+
+class Checks:
+    def __init__(self, korva, work):
+        self.korva, self.work, self.failed, self.passed = korva, work, [], 0
+
+    def run(self, args, stdin=b"", stdout=subprocess.PIPE):
+        return subprocess.run([self.korva] + args, input=stdin, stdout=stdout,
+                              stderr=subprocess.PIPE, timeout=600)
+
+    def expect(self, ok, what, result=None):
+        if ok:
+            self.passed += 1
+            return
+        detail = ""
+        if result is not None:
+            detail = f"\n    exit {result.returncode}; stderr:\n      " + \
+                result.stderr.decode(errors="replace").rstrip().replace("\n", "\n      ")
+        self.failed.append(what + detail)
+
+    def path(self, name):
+        return os.path.join(self.work, name)
+
+    def expect_failure(self, args, status, reason, stdin=b""):
+        """A failure ends in exactly one "korva:" line, the last one on stderr."""
+        r = self.run(args, stdin)
+        lines = r.stderr.decode(errors="replace").splitlines()
+        ours = [line for line in lines if line.startswith("korva:")]
+        what = f"korva {' '.join(args)}"
+        self.expect(r.returncode == status, f"{what}: exit {status}", r)
+        self.expect(len(ours) == 1 and lines[-1] == ours[0] and reason in ours[0],
+                    f"{what}: one 'korva:' line naming '{reason}'", r)
+        self.expect(r.stdout == b"", f"{what}: nothing on stdout", r)
+
+
+def samples_reported(stderr):
+    """The sample count from the library's "[korva] N samples" line."""
+    m = re.search(rb"\[korva\] (\d+) samples", stderr)
+    return int(m.group(1)) if m else -1
+
+
+def check_help_and_version(c):
+    for args in (["--help"], ["-h"], ["speak", "--help"], ["phonemize", "-h"],
+                 ["inspect", "--help"]):
+        r = c.run(args)
+        c.expect(r.returncode == 0 and r.stdout.startswith(b"usage: korva") and not r.stderr,
+                 f"korva {' '.join(args)} prints usage", r)
+    speak_help = c.run(["speak", "--help"]).stdout.decode()
+    c.expect("-m, --model" in speak_help and "'-' writes raw" in speak_help,
+             "speak --help documents -m and -o -")
+    for args in (["--version"], ["speak", "--version"], ["phonemize", "--version"],
+                 ["inspect", "--version"]):
+        r = c.run(args)
+        c.expect(r.returncode == 0 and re.fullmatch(rb"korva \d+\.\d+\n", r.stdout),
+                 f"korva {' '.join(args)} prints the version", r)
+
+
+def check_usage_errors(c):
+    wav = c.path("never.wav")
+    c.expect_failure([], 2, "no command given")
+    c.expect_failure(["frobnicate"], 2, "unknown command 'frobnicate'")
+    c.expect_failure(["--frobnicate"], 2, "unknown option '--frobnicate'")
+    c.expect_failure(["speak", "--bogus", "hi"], 2, "unknown option '--bogus'")
+    c.expect_failure(["speak", "-o", wav, "hi"], 2, "needs a voice")
+    c.expect_failure(["speak", "hi", "-m"], 2, "option '-m' needs a value")
+    for speed in ("fast", "0", "-1", "nan", "inf", "1.5x", ""):
+        c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--speed", speed, "hi"], 2,
+                         "--speed needs a positive number")
+    c.expect_failure(["inspect"], 2, "exactly one archive")
+    c.expect_failure(["inspect", "a.pt", "b.pt"], 2, "exactly one archive")
+    c.expect(not os.path.exists(wav), "no WAV file after usage errors")
+
+
+def check_runtime_errors(c):
+    missing = c.path("missing.pt")
+    garbage = c.path("garbage.pt")
+    with open(garbage, "wb") as f:
+        f.write(b"not a zip archive\n" * 10)
+    c.expect_failure(["inspect", missing], 1, f"cannot read the archive '{missing}'")
+    c.expect_failure(["inspect", garbage], 1, f"cannot read the archive '{garbage}'")
+    wav = c.path("unloaded.wav")
+    c.expect_failure(["speak", "-m", missing, "-o", wav, "hi"], 1,
+                     f"cannot load the voice '{missing}'")
+    c.expect(not os.path.exists(wav), "no WAV file when the voice cannot be loaded")
+
+    # Raw samples would garble a terminal: refused before anything is loaded.
+    controller, terminal = pty.openpty()
+    try:
+        r = c.run(["speak", "-m", missing, "-o", "-", "hi"], stdout=terminal)
+    finally:
+        os.close(terminal)
+        os.close(controller)
+    c.expect(r.returncode == 2 and r.stderr.startswith(b"korva: refusing to write raw audio"),
+             "speak -o - to a terminal is refused", r)
+
+
+def check_phonemize(c):
+    expected = f"{HELLO_IPA}\n{HELLO_IDS}\n".encode()
+    r = c.run(["phonemize", "Hello,", "world!"])
+    c.expect(r.returncode == 0 and r.stdout == expected, "phonemize: IPA and ids of the words", r)
+    r = c.run(["phonemize"], stdin=b"Hello, world!\n")
+    c.expect(r.returncode == 0 and r.stdout == expected, "phonemize: text from stdin", r)
+    r = c.run(["phonemize", "--", "--help"])
+    c.expect(r.returncode == 0 and not r.stdout.startswith(b"usage") and r.stdout.count(b"\n") == 2,
+             "phonemize: after '--', '--help' is text", r)
+    r = c.run(["phonemize"], stdin=b"")
+    c.expect(r.returncode == 0 and r.stdout == b"\n2 3 1\n", "phonemize: empty text", r)
+    r = c.run(["phonemize", "--espeak-data", c.path("no-such-dir"), "hi"])
+    c.expect(r.returncode == 1 and r.stderr.rstrip().endswith(b"korva: cannot initialise espeak-ng"),
+             "phonemize: bad --espeak-data fails", r)
+
+
+def write_tiny_archive(path):
+    """Three tensors in two records, through the same zip writer as real voices."""
+    import torch  # only here: the other checks need no torch
+    manifest = {
+        "b.weight": {"storage_key": "0", "offset": 0, "shape": [2, 3], "stride": [3, 1],
+                     "numel": 6},
+        "a.bias": {"storage_key": "0", "offset": 6, "shape": [4], "stride": [1], "numel": 4},
+        "c.scale": {"storage_key": "1", "offset": 0, "shape": [], "stride": [], "numel": 1},
+    }
+    w = torch._C.PyTorchFileWriter(path)
+    text = json.dumps(manifest).encode()
+    w.write_record("manifest.json", text, len(text))
+    w.write_record("data/0", bytes(40), 40)
+    w.write_record("data/1", bytes(4), 4)
+    w.write_end_of_file()
+
+
+def check_readme_example_in_sync(c):
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
+    example = open(os.path.join(root, "tests/api/readme-example.c")).read()
+    readme = open(os.path.join(root, "README.md")).read()
+    c.expect("```c\n" + example + "```" in readme,
+             "README.md shows tests/api/readme-example.c verbatim")
+
+
+def check_inspect_tiny(c):
+    archive = c.path("tiny.pt")
+    write_tiny_archive(archive)
+    r = c.run(["inspect", archive])
+    rows = [line.split() for line in r.stdout.decode().splitlines()]
+    c.expect(r.returncode == 0 and rows == [
+        ["3", "tensors"],
+        ["a.bias", "[4]", "0", "6"],
+        ["b.weight", "[2,3]", "0", "0"],
+        ["c.scale", "[]", "1", "0"],
+    ], f"inspect: count, then name, shape, key, offset by name; got {rows}", r)
+
+
+def wav_fields(data):
+    """The canonical 44-byte header, or None when the bytes are not one."""
+    if len(data) < 44 or data[:4] != b"RIFF" or data[8:16] != b"WAVE" + b"fmt ":
+        return None
+    riff_size, = struct.unpack_from("<I", data, 4)
+    fmt = struct.unpack_from("<IHHIIHH", data, 16)
+    if data[36:40] != b"data":
+        return None
+    data_size, = struct.unpack_from("<I", data, 40)
+    return {"riff_size": riff_size, "fmt": fmt, "data_size": data_size}
+
+
+def check_inspect_voice(c, archive):
+    r = c.run(["inspect", archive])
+    lines = r.stdout.decode().splitlines()
+    c.expect(r.returncode == 0 and lines[:1] == ["834 tensors"] and len(lines) == 835
+             and all(len(line.split()) == 4 for line in lines[1:]),
+             "inspect: the voice lists 834 tensors, one line each", r)
+
+
+def check_speak(c, archive):
+    text = "Hello, world!"
+    wav = c.path("hello.wav")
+    r = c.run(["speak", "-m", archive, "-o", wav, text])
+    n = samples_reported(r.stderr)
+    c.expect(r.returncode == 0 and n > 0, "speak -o FILE succeeds", r)
+    data = open(wav, "rb").read() if os.path.exists(wav) else b""
+    header = wav_fields(data)
+    c.expect(header == {"riff_size": 36 + 2 * n, "fmt": (16, 1, 1, SAMPLE_RATE, 2 * SAMPLE_RATE,
+                                                         2, 16), "data_size": 2 * n}
+             and len(data) == 44 + 2 * n,
+             f"speak: 48 kHz mono 16-bit WAV of 44 + 2n bytes (n={n}, got {header}, "
+             f"{len(data)} bytes)")
+
+    # A fresh process draws the same noise, so raw output must equal the WAV's data.
+    r = c.run(["speak", "-m", archive, "-o", "-", text])
+    c.expect(r.returncode == 0 and samples_reported(r.stderr) == n and len(r.stdout) == 2 * n,
+             f"speak -o -: 2n bytes on stdout (n={n}, got {len(r.stdout)})", r)
+    c.expect(r.stdout == data[44:], "speak -o -: the same samples as the WAV data")
+
+    r = c.run(["speak", "-m", archive, "-o", "-"], stdin=text.encode() + b"\n")
+    c.expect(r.returncode == 0 and r.stdout == data[44:], "speak: text from stdin", r)
+
+    r = c.run(["speak", "-m", archive, "-o", "-", "--speed", "2", text])
+    fast = samples_reported(r.stderr)
+    c.expect(r.returncode == 0 and 0 < fast < n, f"speak --speed 2 is shorter ({fast} < {n})", r)
+
+    missing_dir = c.path("no-such-dir/out.wav")
+    c.expect_failure(["speak", "-m", archive, "-o", missing_dir, text], 1,
+                     f"cannot speak into '{missing_dir}'")
+
+
+def check_readme_example(c, archive, example):
+    wav = c.path("goodbye.wav")
+    r = subprocess.run([example, archive, wav], capture_output=True, timeout=600)
+    c.expect(r.returncode == 0 and re.match(rb"\d+ samples \(\d+\.\d\d s\), peak 0\.95\n", r.stdout)
+             and wav_fields(open(wav, "rb").read()) is not None,
+             "the README's C example speaks and writes its WAV", r)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("group", choices=["unit", "model"])
+    ap.add_argument("--korva", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--archive")
+    ap.add_argument("--readme-example")
+    args = ap.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    c = Checks(args.korva, args.work)
+
+    if args.group == "unit":
+        check_help_and_version(c)
+        check_usage_errors(c)
+        check_runtime_errors(c)
+        check_phonemize(c)
+        check_inspect_tiny(c)
+        check_readme_example_in_sync(c)
+    else:
+        if not args.archive or not os.path.exists(args.archive):
+            print(f"SKIPPED: no voice archive at {args.archive} (shared golden data absent)")
+            return 77
+        check_inspect_voice(c, args.archive)
+        check_speak(c, args.archive)
+        check_readme_example(c, args.archive, args.readme_example)
+
+    for failure in c.failed:
+        print("FAILED:", failure)
+    print(f"{args.group}: {c.passed} passed, {len(c.failed)} failed")
+    return 1 if c.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,28 @@
+#pragma once
+// Options and operands of one korva command. Every option takes a value
+// ("--speed 1.5", "--speed=1.5", "-o out.wav"); --help and --version are known
+// to every command; "--" ends the options, and "-" alone is an operand.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct OptionSpec {
+  std::string name;  // long form, without the dashes
+  char letter;       // short form, or 0 for none
+};
+
+struct ParsedArgs {
+  std::map<std::string, std::string> options;  // long name -> value; the last one given wins
+  std::vector<std::string> operands;
+  bool help = false;
+  bool version = false;
+
+  // The value of option `name`, if it was given.
+  std::optional<std::string> value(const std::string &name) const;
+};
+
+// Parses `args` (what follows the command name). Throws UsageError naming an
+// unknown option or one whose value is missing.
+ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs);

@@ -1,0 +1,106 @@
+// korva speak: text to a WAV file or to raw PCM on standard output, through
+// the public C API only.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "cli-error.h"
+#include "command.h"
+#include "input-text.h"
+#include "korva.h"
+#include "pcm-output.h"
+
+namespace {
+
+constexpr const char *kDefaultOutput = "out.wav";
+
+constexpr const char *kHelp =
+    "usage: korva speak -m VOICE.pt [-o OUT] [--speed S] [--espeak-data DIR] [TEXT ...]\n"
+    "\n"
+    "Speaks TEXT (the words joined by spaces; standard input when none is given)\n"
+    "with the voice in the weights archive VOICE.pt.\n"
+    "\n"
+    "  -m, --model VOICE.pt   weights archive of the voice (required)\n"
+    "  -o, --output OUT       16-bit 48 kHz mono WAV file to write (default out.wav);\n"
+    "                         '-' writes raw 16-bit little-endian PCM to standard output\n"
+    "      --speed S          speaking rate, a positive number: 2 is twice as fast (default 1.0)\n"
+    "      --espeak-data DIR  espeak-ng data directory (default: espeak-ng's own)\n"
+    "  -h, --help             this text\n"
+    "      --version          the version\n"
+    "\n"
+    "The library's progress lines go to standard error.\n";
+
+float parse_speed(const std::string &text) {
+  const char *begin = text.c_str();
+  char *end = nullptr;
+  errno = 0;
+  const float speed = std::strtof(begin, &end);
+  // The library would quietly fall back to its slow default for 0, negatives and NaN.
+  if (end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(speed) || speed <= 0.0f) {
+    throw UsageError("--speed needs a positive number, got '" + text + "'");
+  }
+  return speed;
+}
+
+// Holds the process-wide voice for the lifetime of one command.
+class LoadedVoice {
+ public:
+  LoadedVoice(const std::string &path, const char *espeak_data) {
+    if (korva_load(path.c_str(), espeak_data) != 0) {
+      throw CommandError("cannot load the voice '" + path + "'");
+    }
+  }
+  ~LoadedVoice() { korva_unload(); }
+  LoadedVoice(const LoadedVoice &) = delete;
+  LoadedVoice &operator=(const LoadedVoice &) = delete;
+};
+
+void speak_to_stdout(const std::string &text, float speed) {
+  int count = 0;
+  std::unique_ptr<float, decltype(&std::free)> samples(korva_tts(text.c_str(), &count, speed),
+                                                       &std::free);
+  if (!samples) throw CommandError("synthesis failed");
+  // A closed pipe should end in a message, not a silent death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (!write_pcm16(stdout, samples.get(), count)) {
+    throw CommandError("cannot write the audio to standard output");
+  }
+}
+
+int run_speak(const ParsedArgs &args) {
+  const auto voice = args.value("model");
+  if (!voice) throw UsageError("speak needs a voice: -m VOICE.pt");
+  const float speed = args.value("speed") ? parse_speed(*args.value("speed")) : 1.0f;
+  const std::string output = args.value("output").value_or(kDefaultOutput);
+  const auto espeak_data = args.value("espeak-data");
+  if (output == "-" && isatty(STDOUT_FILENO)) {
+    throw UsageError("refusing to write raw audio to a terminal: redirect it or use -o FILE.wav");
+  }
+
+  const std::string text = input_text(args.operands);
+  LoadedVoice loaded(*voice, espeak_data ? espeak_data->c_str() : nullptr);
+  if (output == "-") {
+    speak_to_stdout(text, speed);
+  } else if (korva_tts_to_file(text.c_str(), output.c_str(), speed) != 0) {
+    throw CommandError("cannot speak into '" + output + "'");
+  }
+  return 0;
+}
+
+}  // namespace
+
+const Command &speak_command() {
+  static const Command command{"speak",
+                               "speak text into a WAV file or raw PCM",
+                               kHelp,
+                               {{"model", 'm'}, {"output", 'o'}, {"speed", 0}, {"espeak-data", 0}},
+                               run_speak};
+  return command;
+}
