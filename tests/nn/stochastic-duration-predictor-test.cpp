@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dump-directory.h"
 #include "nn/conv-flow.h"
 
 namespace {
@@ -172,58 +173,36 @@ TEST_F(SdpTest, LogLinesHaveTheirExactFormat) {
   EXPECT_NE(lines[6].find(std::string("= ") + first), std::string::npos) << lines[6];
 }
 
-// Runs in a fresh working directory, optionally holding the relative "C:/tmp".
-class SdpDumpTest : public SdpTest {
- protected:
-  void SetUp() override {
-    SdpTest::SetUp();
-    saved_ = fs::current_path();
-    char tmpl[] = "/tmp/sdp-dump-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(saved_);
-    fs::remove_all(dir_);
-  }
-  std::vector<char> read(const std::string &name) {
-    std::vector<char> bytes(fs::file_size(fs::path("C:/tmp") / name));
-    FILE *f = fopen(("C:/tmp/" + name).c_str(), "rb");
-    EXPECT_EQ(fread(bytes.data(), 1, bytes.size(), f), bytes.size());
-    fclose(f);
-    return bytes;
-  }
-
-  fs::path saved_, dir_;
-};
-
-TEST_F(SdpDumpTest, WritesRawDumpsWhenTheDirectoryExists) {
-  fs::create_directories("C:/tmp");
+TEST_F(SdpTest, WritesRawDumpsWhenTheDirectoryExists) {
+  ScopedDumpDirectory dir(true);
   const Inputs in = make_inputs(2);
   auto logw = run(4, 0.66f, in);
-  const auto z_bytes = static_cast<uintmax_t>(2 * 2 * kT * 4);
-  EXPECT_EQ(fs::file_size("C:/tmp/sdp_noise.bin"), z_bytes);
-  EXPECT_EQ(fs::file_size("C:/tmp/sdp_h.bin"), static_cast<uintmax_t>(2 * 192 * kT * 4));
-  std::vector<std::vector<char>> steps;
+  const size_t z_floats = 2 * 2 * kT;
+  EXPECT_EQ(dir.read_floats("sdp_noise.bin").size(), z_floats);
+  EXPECT_EQ(dir.read_floats("sdp_h.bin").size(), 2u * 192 * kT);
+  std::vector<std::vector<float>> steps;
   for (int s = 0; s < 4; ++s) {
-    const std::string name = "sdp_step" + std::to_string(s) + ".bin";
-    EXPECT_EQ(fs::file_size(fs::path("C:/tmp") / name), z_bytes) << name;
-    steps.push_back(read(name));
+    steps.push_back(dir.read_floats("sdp_step" + std::to_string(s) + ".bin"));
+    EXPECT_EQ(steps.back().size(), z_floats) << "step " << s;
   }
   // The last step is z after all flows: its first channel, masked, is logw.
   auto z = torch::from_blob(steps[3].data(), {2, 2, kT}, torch::kFloat).clone();
   EXPECT_TRUE(torch::equal(z.narrow(1, 0, 1) * in.x_mask, logw));
   // Overwritten, and identical, on a repeat with the same seed.
   run(4, 0.66f, in);
-  for (int s = 0; s < 4; ++s) EXPECT_EQ(read("sdp_step" + std::to_string(s) + ".bin"), steps[s]);
+  for (int s = 0; s < 4; ++s) {
+    EXPECT_EQ(dir.read_floats("sdp_step" + std::to_string(s) + ".bin"), steps[s]) << "step " << s;
+  }
 }
 
-TEST_F(SdpDumpTest, SkipsDumpsSilentlyWithoutTheDirectory) {
-  auto logw = run(4);
-  EXPECT_TRUE(fs::is_empty(dir_));
+TEST_F(SdpTest, SkipsDumpsSilentlyWithoutTheDirectory) {
+  torch::Tensor logw;
+  {
+    ScopedDumpDirectory dir(false);
+    logw = run(4);
+    EXPECT_TRUE(fs::is_empty(dir.root()));
+  }
   EXPECT_NE(log.find("[sdp] Saved noise [1,2,6] h [1,192,6]\n"), std::string::npos);
-  fs::current_path(saved_);
   EXPECT_TRUE(torch::equal(run(4), logw));
 }
 
