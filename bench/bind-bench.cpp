@@ -76,7 +76,8 @@ int main(int argc, char **argv) {
     const auto start = std::chrono::steady_clock::now();
     std::unique_ptr<Manifest> opened(manifest_open_path(argv[1]));
     loaded = opened ? manifest_bind_parameters(*opened, *model, remap_checkpoint_key) : -1;
-    seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    seconds.push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   std::sort(seconds.begin(), seconds.end());
   std::printf("| what | value |\n|---|---|\n");

@@ -24,7 +24,9 @@ struct Prefix {
 constexpr Prefix kPrefixes[] = {
     {"enc_p.", "text_encoder."}, {"dp.", "duration_predictor."}, {"dec.", "waveform_decoder."}};
 
-bool contains(const std::string &text, const char *part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string &text, const char *part) {
+  return text.find(part) != std::string::npos;
+}
 
 // Storage key -> the whole record, so a record shared by many tensors is read once.
 class RecordCache {
@@ -35,7 +37,9 @@ class RecordCache {
     auto found = records_.find(storage_key);
     if (found == records_.end()) {
       auto record = reader_.getRecord("data/" + storage_key);
-      found = records_.emplace(storage_key, std::make_pair(std::move(std::get<0>(record)), std::get<1>(record)))
+      found = records_
+                  .emplace(storage_key,
+                           std::make_pair(std::move(std::get<0>(record)), std::get<1>(record)))
                   .first;
     }
     return found->second;
@@ -106,7 +110,8 @@ bool fold_weight_norm(const Manifest &manifest, const std::string &key, torch::T
   }
   torch::NoGradGuard no_grad;
   param.copy_(w);
-  std::fprintf(stderr, "[manifest] WN fold: %s (from %s + %s)\n", key.c_str(), g_key.c_str(), v_key.c_str());
+  std::fprintf(stderr, "[manifest] WN fold: %s (from %s + %s)\n", key.c_str(), g_key.c_str(),
+               v_key.c_str());
   return true;
 }
 

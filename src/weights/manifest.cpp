@@ -84,10 +84,12 @@ const char *exception_text(const std::exception &error) {
   return error.what();
 }
 
-bool manifest_entry_fits(const ManifestEntry &entry, int64_t record_bytes, const std::string &name) {
+bool manifest_entry_fits(const ManifestEntry &entry, int64_t record_bytes,
+                         const std::string &name) {
   const int64_t count = element_count(entry.shape);
   if (count < 0) {
-    std::fprintf(stderr, "[manifest] Invalid shape for %s: negative or overflowing size\n", name.c_str());
+    std::fprintf(stderr, "[manifest] Invalid shape for %s: negative or overflowing size\n",
+                 name.c_str());
     return false;
   }
   // offset + numel <= record elements, written so that no term can overflow.
@@ -144,11 +146,13 @@ torch::Tensor manifest_load_tensor(const Manifest &manifest, const std::string &
     if (!manifest_entry_fits(entry, static_cast<int64_t>(size), name)) return {};
 
     torch::Tensor tensor = torch::empty(entry.shape, torch::TensorOptions().dtype(torch::kFloat32));
-    std::memcpy(tensor.data_ptr<float>(), static_cast<const char *>(data.get()) + entry.offset * kFloatBytes,
+    std::memcpy(tensor.data_ptr<float>(),
+                static_cast<const char *>(data.get()) + entry.offset * kFloatBytes,
                 tensor.numel() * kFloatBytes);
     return tensor;
   } catch (const std::exception &error) {
-    std::fprintf(stderr, "[manifest] Failed to load tensor %s: %s\n", name.c_str(), exception_text(error));
+    std::fprintf(stderr, "[manifest] Failed to load tensor %s: %s\n", name.c_str(),
+                 exception_text(error));
   } catch (...) {
     std::fprintf(stderr, "[manifest] Failed to load tensor %s: unknown error\n", name.c_str());
   }

@@ -13,11 +13,11 @@
 
 // One tensor of the archive: float32 values, contiguous, row-major.
 struct ManifestEntry {
-  std::string storage_key;     // record "data/<storage_key>"
-  int32_t offset = 0;          // float32 elements into the record
-  std::vector<int64_t> shape;  // outermost first
-  std::vector<int64_t> stride; // kept as read, never used
-  int64_t numel = 0;           // checked against the record size
+  std::string storage_key;      // record "data/<storage_key>"
+  int32_t offset = 0;           // float32 elements into the record
+  std::vector<int64_t> shape;   // outermost first
+  std::vector<int64_t> stride;  // kept as read, never used
+  int64_t numel = 0;            // checked against the record size
 };
 
 struct Manifest {

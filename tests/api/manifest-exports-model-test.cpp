@@ -9,7 +9,8 @@
 namespace {
 
 TEST(ManifestExportsGolden, CountsEveryTensor) {
-  if (!std::ifstream(KORVA_GOLDEN_ARCHIVE)) GTEST_SKIP() << "no golden archive at " KORVA_GOLDEN_ARCHIVE;
+  if (!std::ifstream(KORVA_GOLDEN_ARCHIVE))
+    GTEST_SKIP() << "no golden archive at " KORVA_GOLDEN_ARCHIVE;
   Manifest *m = manifest_open(KORVA_GOLDEN_ARCHIVE);
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(manifest_count(m), 834);

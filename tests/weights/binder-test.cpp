@@ -1,5 +1,7 @@
 // Binding archive tensors to a module tree: key mapping, both passes, and every report line.
 
+#include "weights/binder.h"
+
 #include <gtest/gtest.h>
 #include <torch/torch.h>
 
@@ -8,7 +10,6 @@
 
 #include "module-tree.h"
 #include "test-archive.h"
-#include "weights/binder.h"
 #include "weights/manifest.h"
 
 namespace {
@@ -28,7 +29,8 @@ class Binder : public testing::Test {
     open();
   }
 
-  void write_raw(const std::string &manifest, const std::map<std::string, std::vector<float>> &records) {
+  void write_raw(const std::string &manifest,
+                 const std::map<std::string, std::vector<float>> &records) {
     path_ = test_archive::temp_path("archive.pt");
     test_archive::write_raw(path_, manifest, records);
     open();
@@ -88,18 +90,24 @@ TEST_F(Binder, CopiesPlainAndFoldsWeightNormPairs) {
   const BindResult r = bind(*model);
 
   EXPECT_EQ(r.loaded, 5);
-  EXPECT_EQ(r.log,
-            "[manifest] SKIP: dec.ups.0.weight -> waveform_decoder.ups.0.weight\n"
-            "[manifest] WN fold: waveform_decoder.ups.0.weight (from waveform_decoder.ups.0.weight_g + "
-            "waveform_decoder.ups.0.weight_v)\n"
-            "[manifest] Loaded 5, skipped 1\n");
-  EXPECT_TRUE(torch::equal(param(*model, "enc_p.emb.weight"), torch::arange(100, 106.0f).reshape({2, 3})));
+  EXPECT_EQ(
+      r.log,
+      "[manifest] SKIP: dec.ups.0.weight -> waveform_decoder.ups.0.weight\n"
+      "[manifest] WN fold: waveform_decoder.ups.0.weight (from waveform_decoder.ups.0.weight_g + "
+      "waveform_decoder.ups.0.weight_v)\n"
+      "[manifest] Loaded 5, skipped 1\n");
+  EXPECT_TRUE(
+      torch::equal(param(*model, "enc_p.emb.weight"), torch::arange(100, 106.0f).reshape({2, 3})));
   EXPECT_TRUE(torch::equal(param(*model, "dp.proj.bias"), torch::tensor({200.0f, 201.0f})));
-  EXPECT_TRUE(torch::equal(param(*model, "flow.flows.0.pre.weight"), torch::tensor({300.0f, 301.0f}).reshape({1, 2, 1})));
+  EXPECT_TRUE(torch::equal(param(*model, "flow.flows.0.pre.weight"),
+                           torch::tensor({300.0f, 301.0f}).reshape({1, 2, 1})));
   // Rows scaled to norms 10 and 2: [3, 4] -> [6, 8], [0, 5] -> [0, 2].
-  EXPECT_TRUE(torch::allclose(param(*model, "dec.ups.0.weight"), torch::tensor({6.0f, 8.0f, 0.0f, 2.0f}).reshape({2, 1, 2})));
-  EXPECT_TRUE(torch::equal(param(*model, "dec.conv_post.weight"), torch::tensor({7.0f, 8.0f}).reshape({1, 1, 2})));
-  EXPECT_TRUE(param(*model, "dec.ups.0.weight").requires_grad()) << "binding must not change the parameter";
+  EXPECT_TRUE(torch::allclose(param(*model, "dec.ups.0.weight"),
+                              torch::tensor({6.0f, 8.0f, 0.0f, 2.0f}).reshape({2, 1, 2})));
+  EXPECT_TRUE(torch::equal(param(*model, "dec.conv_post.weight"),
+                           torch::tensor({7.0f, 8.0f}).reshape({1, 1, 2})));
+  EXPECT_TRUE(param(*model, "dec.ups.0.weight").requires_grad())
+      << "binding must not change the parameter";
 }
 
 TEST_F(Binder, WithoutMappingKeysAreModelNames) {
@@ -115,7 +123,8 @@ TEST_F(Binder, MismatchesAreReportedAndLeaveParametersUnchanged) {
           {"a.size", {384, 192, 5}, std::vector<float>(384 * 192 * 5, 1.0f)},
           {"a.wn.weight_g", {2, 1, 1}, {1, 1}},
           {"a.wn.weight_v", {2, 1, 3}, ramp(6, 1)}}});
-  auto model = module_tree::make({{"a.rank", {4, 3, 1}}, {"a.size", {384, 192, 11}}, {"a.wn.weight", {2, 1, 2}}});
+  auto model = module_tree::make(
+      {{"a.rank", {4, 3, 1}}, {"a.size", {384, 192, 11}}, {"a.wn.weight", {2, 1, 2}}});
   const BindResult r = bind(*model);
   EXPECT_EQ(r.loaded, 0);
   EXPECT_EQ(r.log,
@@ -144,7 +153,8 @@ TEST_F(Binder, ZeroDirectionRowFoldsToZero) {
   write({{{"c.weight_g", {2, 1, 1}, {3, 3}}, {"c.weight_v", {2, 1, 1}, {0, -2}}}});
   auto model = module_tree::make({{"c.weight", {2, 1, 1}}});
   EXPECT_EQ(bind(*model).loaded, 1);
-  EXPECT_TRUE(torch::equal(param(*model, "c.weight"), torch::tensor({0.0f, -3.0f}).reshape({2, 1, 1})));
+  EXPECT_TRUE(
+      torch::equal(param(*model, "c.weight"), torch::tensor({0.0f, -3.0f}).reshape({2, 1, 1})));
 }
 
 TEST_F(Binder, EntryPastItsRecordIsSkipped) {
@@ -171,7 +181,8 @@ TEST_F(Binder, ArchiveErrorsStopTheBinding) {
   BindResult r = bind(*model);
   EXPECT_EQ(r.loaded, -1);
   EXPECT_EQ(r.log.rfind("[manifest] Load failed: ", 0), 0u) << r.log;
-  EXPECT_EQ(param(*model, "a").item<float>(), 5.0f) << "parameters filled before the error stay filled";
+  EXPECT_EQ(param(*model, "a").item<float>(), 5.0f)
+      << "parameters filled before the error stay filled";
 
   auto fresh = module_tree::make({{"a", {1}}});
   std::remove(path_.c_str());

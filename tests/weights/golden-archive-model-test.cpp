@@ -10,7 +10,8 @@
 namespace {
 
 TEST(GoldenArchive, ListsEveryCheckpointTensor) {
-  if (!std::ifstream(KORVA_GOLDEN_ARCHIVE)) GTEST_SKIP() << "no golden archive at " KORVA_GOLDEN_ARCHIVE;
+  if (!std::ifstream(KORVA_GOLDEN_ARCHIVE))
+    GTEST_SKIP() << "no golden archive at " KORVA_GOLDEN_ARCHIVE;
   std::unique_ptr<Manifest> m(manifest_open_path(KORVA_GOLDEN_ARCHIVE));
   ASSERT_TRUE(m);
   EXPECT_EQ(m->entries.size(), 834u);

@@ -40,7 +40,8 @@ TEST(HostileArchive, UnreadableFilesFailToOpen) {
   const std::string bytes = read_file(good);
 
   for (const size_t keep : {bytes.size() / 2, bytes.size() - 10, size_t{20}, size_t{0}}) {
-    const std::string truncated = test_archive::temp_path("truncated-" + std::to_string(keep) + ".pt");
+    const std::string truncated =
+        test_archive::temp_path("truncated-" + std::to_string(keep) + ".pt");
     write_file(truncated, bytes.substr(0, keep));
     expect_open_fails(truncated);
   }
@@ -70,11 +71,12 @@ TEST(HostileArchive, GarbageManifestNeverCrashes) {
 
 TEST(HostileArchive, RecordShorterThanItsEntries) {
   const std::string path = test_archive::temp_path("short.pt");
-  test_archive::write_raw(path,
-                          R"({"w": {"storage_key": "0", "offset": 0, "shape": [4, 2], "numel": 8},)"
-                          R"( "p.weight_g": {"storage_key": "0", "offset": 0, "shape": [4, 1], "numel": 4},)"
-                          R"( "p.weight_v": {"storage_key": "0", "offset": 2, "shape": [4, 2], "numel": 8}})",
-                          {{"0", test_archive::ramp(5, 1)}});
+  test_archive::write_raw(
+      path,
+      R"({"w": {"storage_key": "0", "offset": 0, "shape": [4, 2], "numel": 8},)"
+      R"( "p.weight_g": {"storage_key": "0", "offset": 0, "shape": [4, 1], "numel": 4},)"
+      R"( "p.weight_v": {"storage_key": "0", "offset": 2, "shape": [4, 2], "numel": 8}})",
+      {{"0", test_archive::ramp(5, 1)}});
   testing::internal::CaptureStderr();
   std::unique_ptr<Manifest> m(manifest_open_path(path));
   testing::internal::GetCapturedStderr();

@@ -22,7 +22,8 @@ int main(int argc, char **argv) {
     std::perror(argv[2]);
     return 1;
   }
-  const std::map<std::string, ManifestEntry> sorted(manifest->entries.begin(), manifest->entries.end());
+  const std::map<std::string, ManifestEntry> sorted(manifest->entries.begin(),
+                                                    manifest->entries.end());
   int status = 0;
   for (const auto &entry : sorted) {
     const torch::Tensor t = manifest_load_tensor(*manifest, entry.first);
@@ -31,9 +32,12 @@ int main(int argc, char **argv) {
       continue;
     }
     std::printf("%s\t", entry.first.c_str());
-    for (int64_t d = 0; d < t.dim(); ++d) std::printf(d ? ",%ld" : "%ld", static_cast<long>(t.size(d)));
+    for (int64_t d = 0; d < t.dim(); ++d)
+      std::printf(d ? ",%ld" : "%ld", static_cast<long>(t.size(d)));
     std::printf("\n");
-    if (std::fwrite(t.data_ptr<float>(), sizeof(float), t.numel(), out) != static_cast<size_t>(t.numel())) status = 1;
+    if (std::fwrite(t.data_ptr<float>(), sizeof(float), t.numel(), out) !=
+        static_cast<size_t>(t.numel()))
+      status = 1;
   }
   if (std::fclose(out) != 0) status = 1;
   return status;

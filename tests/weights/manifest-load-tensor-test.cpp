@@ -66,14 +66,15 @@ TEST_F(LoadTensor, AbsentNameIsSilent) {
 }
 
 TEST_F(LoadTensor, EntriesOutsideTheRecordAreRejected) {
-  open(R"({"past_end": {"storage_key": "0", "offset": 12, "shape": [5], "numel": 5},)"
-       R"( "product_over_numel": {"storage_key": "0", "offset": 0, "shape": [4, 4], "numel": 2},)"
-       R"( "negative_start": {"storage_key": "0", "offset": -2, "shape": [2], "numel": 2},)"
-       R"( "wrapping_start": {"storage_key": "0", "offset": 4294967294, "shape": [2], "numel": 2},)"
-       R"( "huge_numel": {"storage_key": "0", "offset": 1, "shape": [2], "numel": 9223372036854775807},)"
-       R"( "huge_product": {"storage_key": "0", "offset": 0, "shape": [4000000000, 2], "numel": 8000000000}})");
-  for (const char *name :
-       {"past_end", "product_over_numel", "negative_start", "wrapping_start", "huge_numel", "huge_product"}) {
+  open(
+      R"({"past_end": {"storage_key": "0", "offset": 12, "shape": [5], "numel": 5},)"
+      R"( "product_over_numel": {"storage_key": "0", "offset": 0, "shape": [4, 4], "numel": 2},)"
+      R"( "negative_start": {"storage_key": "0", "offset": -2, "shape": [2], "numel": 2},)"
+      R"( "wrapping_start": {"storage_key": "0", "offset": 4294967294, "shape": [2], "numel": 2},)"
+      R"( "huge_numel": {"storage_key": "0", "offset": 1, "shape": [2], "numel": 9223372036854775807},)"
+      R"( "huge_product": {"storage_key": "0", "offset": 0, "shape": [4000000000, 2], "numel": 8000000000}})");
+  for (const char *name : {"past_end", "product_over_numel", "negative_start", "wrapping_start",
+                           "huge_numel", "huge_product"}) {
     expect_rejected(name, std::string("[manifest] Data too small for ") + name + "\n");
   }
 }
@@ -82,7 +83,8 @@ TEST_F(LoadTensor, NegativeOrOverflowingSizesAreRejected) {
   open(R"({"negative": {"storage_key": "0", "shape": [-1], "numel": 1},)"
        R"( "overflow": {"storage_key": "0", "shape": [4000000000, 4000000000], "numel": 16}})");
   for (const char *name : {"negative", "overflow"}) {
-    expect_rejected(name, std::string("[manifest] Invalid shape for ") + name + ": negative or overflowing size\n");
+    expect_rejected(name, std::string("[manifest] Invalid shape for ") + name +
+                              ": negative or overflowing size\n");
   }
 }
 

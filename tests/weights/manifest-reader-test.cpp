@@ -50,9 +50,10 @@ TEST(FieldReaders, IntArrayField) {
 
 TEST(ManifestOpen, ReadsEveryField) {
   std::string log;
-  const ManifestPtr m = open_with(R"({"a.weight": {"storage_key": "0", "offset": 10, "shape": [2, 3],)"
-                                  R"( "stride": [3, 1], "numel": 6}})",
-                                  &log);
+  const ManifestPtr m =
+      open_with(R"({"a.weight": {"storage_key": "0", "offset": 10, "shape": [2, 3],)"
+                R"( "stride": [3, 1], "numel": 6}})",
+                &log);
   ASSERT_TRUE(m);
   ASSERT_EQ(m->entries.size(), 1u);
   const ManifestEntry &e = m->entries.at("a.weight");
@@ -75,13 +76,14 @@ TEST(ManifestOpen, EmptyAndMissingManifest) {
   test_archive::write_raw(path, "", {{"0", {1.0f}}}, "");
   testing::internal::CaptureStderr();
   EXPECT_EQ(manifest_open_path(path), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[manifest] No manifest.json in " + path + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[manifest] No manifest.json in " + path + "\n");
 }
 
 TEST(ManifestOpen, FindsManifestByNameSubstring) {
   const std::string path = test_archive::temp_path("nested.pt");
-  test_archive::write_raw(path, R"({"t": {"storage_key": "0", "shape": [1], "numel": 1}})", {{"0", {1.0f}}},
-                          "meta/voice-manifest.json");
+  test_archive::write_raw(path, R"({"t": {"storage_key": "0", "shape": [1], "numel": 1}})",
+                          {{"0", {1.0f}}}, "meta/voice-manifest.json");
   testing::internal::CaptureStderr();
   const ManifestPtr m(manifest_open_path(path));
   testing::internal::GetCapturedStderr();

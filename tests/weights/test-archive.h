@@ -35,24 +35,27 @@ inline std::string shape_json(const std::vector<int64_t> &sizes) {
   return text.str();
 }
 
-inline std::string entry_json(const std::string &storage_key, int64_t offset, const std::vector<int64_t> &shape,
-                              int64_t numel) {
+inline std::string entry_json(const std::string &storage_key, int64_t offset,
+                              const std::vector<int64_t> &shape, int64_t numel) {
   std::vector<int64_t> stride(shape.size(), 1);
   for (size_t i = shape.size(); i-- > 1;) stride[i - 1] = stride[i] * shape[i];
   std::ostringstream text;
-  text << "{\"storage_key\": \"" << storage_key << "\", \"offset\": " << offset << ", \"shape\": "
-       << shape_json(shape) << ", \"stride\": " << shape_json(stride) << ", \"numel\": " << numel << "}";
+  text << "{\"storage_key\": \"" << storage_key << "\", \"offset\": " << offset
+       << ", \"shape\": " << shape_json(shape) << ", \"stride\": " << shape_json(stride)
+       << ", \"numel\": " << numel << "}";
   return text.str();
 }
 
-// Writes the manifest text (under `manifest_name`, if not empty) and the records "data/<key>" verbatim.
+// Writes the manifest text (under `manifest_name`, if not empty) and the records "data/<key>"
+// verbatim.
 inline void write_raw(const std::string &path, const std::string &manifest,
                       const std::map<std::string, std::vector<float>> &records,
                       const std::string &manifest_name = "manifest.json") {
   caffe2::serialize::PyTorchStreamWriter writer(path);
   if (!manifest_name.empty()) writer.writeRecord(manifest_name, manifest.data(), manifest.size());
   for (const auto &record : records) {
-    writer.writeRecord("data/" + record.first, record.second.data(), record.second.size() * sizeof(float));
+    writer.writeRecord("data/" + record.first, record.second.data(),
+                       record.second.size() * sizeof(float));
   }
   writer.writeEndOfFile();
 }
