@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "api/engine-lock.h"
 #include "korva.h"
 #include "weights/manifest.h"
 
@@ -13,6 +14,7 @@ KORVA_API Manifest *manifest_open(const char *path) {
     std::fprintf(stderr, "[manifest] Failed: no path given\n");
     return nullptr;
   }
+  std::lock_guard<std::mutex> lock(engine_mutex());
   try {
     return manifest_open_path(path);
   } catch (...) {
@@ -24,9 +26,13 @@ KORVA_API Manifest *manifest_open(const char *path) {
 
 KORVA_API int manifest_count(Manifest *handle) {
   if (handle == nullptr) return -1;
+  std::lock_guard<std::mutex> lock(engine_mutex());
   return static_cast<int>(handle->entries.size());
 }
 
-KORVA_API void manifest_close(Manifest *handle) { delete handle; }
+KORVA_API void manifest_close(Manifest *handle) {
+  std::lock_guard<std::mutex> lock(engine_mutex());
+  delete handle;
+}
 
 }  // extern "C"

@@ -1,0 +1,88 @@
+// The pipeline on a model with its construction (random) weights: what it
+// refuses, and the parts of its bookkeeping that do not depend on the weights.
+#include <gtest/gtest.h>
+#include <torch/torch.h>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "model/korva-vits.h"
+#include "nn/elementwise-affine.h"
+
+namespace {
+
+class InferTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    torch::manual_seed(1234);
+    model_ = new KorvaVITS();
+    (*model_)->eval();
+    // Placeholder weights are standard normal: scaled down, the prior's log-deviation
+    // stays small enough that the latent (and so the waveform) has ordinary values.
+    torch::NoGradGuard no_grad;
+    (*model_)->enc_p->proj->weight.mul_(0.01f);
+  }
+  static void TearDownTestSuite() { delete model_; }
+
+  // Runs infer on `n` blank-framed tokens; returns the captured stderr.
+  std::string run(float length_scale, torch::Tensor *wave = nullptr) {
+    auto ids = torch::tensor({2, 3, 10, 3, 1}, torch::kLong).unsqueeze(0);
+    testing::internal::CaptureStderr();
+    try {
+      auto out = (*model_)->infer(ids, torch::tensor({5}, torch::kLong), 0.66f, 0.66f, length_scale);
+      if (wave) *wave = out;
+    } catch (...) {
+      testing::internal::GetCapturedStderr();
+      throw;
+    }
+    return testing::internal::GetCapturedStderr();
+  }
+
+  static KorvaVITS *model_;
+};
+
+KorvaVITS *InferTest::model_ = nullptr;
+
+TEST_F(InferTest, EachCallTakesTheNextSeed) {
+  seed_counter = 40;
+  EXPECT_NE(run(1.0f).find("[korva] Random seed: 40\n"), std::string::npos);
+  EXPECT_NE(run(1.0f).find("[korva] Random seed: 41\n"), std::string::npos);
+  EXPECT_EQ(seed_counter, 42);
+}
+
+TEST_F(InferTest, SameSeedGivesTheSameWaveform) {
+  torch::Tensor a, b;
+  seed_counter = 7;
+  run(1.0f, &a);
+  seed_counter = 7;
+  run(1.0f, &b);
+  EXPECT_TRUE(a.equal(b));
+  EXPECT_EQ(a.size(1) % 512, 0);
+}
+
+TEST_F(InferTest, WithoutTheDumpDirectoryNoDumpIsReported) {
+  // The tests run where "C:/tmp" does not exist.
+  const std::string log = run(1.0f);
+  EXPECT_EQ(log.find("Saved z input"), std::string::npos);
+  EXPECT_NE(log.find("[korva] decoder output stats: "), std::string::npos);
+}
+
+TEST_F(InferTest, RefusesUtterancesLongerThanTheFrameLimit) {
+  try {
+    run(1e9f);
+    FAIL() << "expected a refusal";
+  } catch (const std::runtime_error &e) {
+    EXPECT_NE(std::string(e.what()).find("exceeds the limit of 16384"), std::string::npos);
+  }
+}
+
+TEST_F(InferTest, RefusesNonFiniteDurations) {
+  torch::NoGradGuard no_grad;
+  auto &translation = (*model_)->dp->flows[0]->as<ElementwiseAffineImpl>()->translation;
+  translation.fill_(std::nanf(""));
+  EXPECT_THROW(run(1.0f), std::runtime_error);
+  translation.fill_(0.0f);
+  EXPECT_NO_THROW(run(1.0f));
+}
+
+}  // namespace
