@@ -11,14 +11,14 @@ constexpr float kMinBinWidth = 0.001f;
 constexpr float kMinBinHeight = 0.001f;
 constexpr float kMinDerivative = 0.001f;
 constexpr float kBinSearchEps = 1e-6f;
-// Kept in double: the reference adds it as a double scalar.
+// A double scalar, as in training; the float kernels narrow it when adding.
 constexpr double kLogEps = 1e-8;
 
 using torch::indexing::Slice;
 
 // Unnormalised derivative that softplus turns into slope 1 once kMinDerivative is added,
-// so the spline meets the identity tails smoothly. Evaluated in single precision, at run
-// time, to round exactly like the reference.
+// so the spline meets the identity tails smoothly. Evaluated in single precision, which
+// is how the trained model rounded it.
 float end_derivative() {
   const float one_minus_min = 1.0f - kMinDerivative;
   return std::log(std::exp(one_minus_min) - 1.0f);
