@@ -1,6 +1,7 @@
 #include "audio/wav-writer.h"
 
-#include <cmath>
+#include "audio/pcm16.h"
+
 #include <cstdio>
 
 namespace {
@@ -15,14 +16,6 @@ void put_u32(FILE *f, uint32_t v) {
                               static_cast<unsigned char>(v >> 16),
                               static_cast<unsigned char>(v >> 24)};
   fwrite(b, 1, 4, f);
-}
-
-// Clamp, scale by 32767 and truncate toward zero, so -32768 never appears and NaN becomes 0.
-int16_t to_pcm16(float s) {
-  if (std::isnan(s)) return 0;
-  if (s > 1.0f) s = 1.0f;
-  if (s < -1.0f) s = -1.0f;
-  return static_cast<int16_t>(s * 32767.0f);
 }
 
 }  // namespace
@@ -58,21 +51,8 @@ int write_wav(const char *path, const AudioBuffer *buffer) {
   fwrite("data", 1, 4, f);
   put_u32(f, data_bytes);
 
-  // Converted in blocks: one fwrite per sample would dominate the cost of long files.
-  int16_t block[4096];
-  int32_t done = 0;
-  while (done < buffer->sample_count) {
-    int32_t n = buffer->sample_count - done;
-    if (n > 4096) n = 4096;
-    for (int32_t i = 0; i < n; ++i) {
-      const uint16_t v = static_cast<uint16_t>(to_pcm16(buffer->samples[done + i]));
-      unsigned char *b = reinterpret_cast<unsigned char *>(&block[i]);
-      b[0] = static_cast<unsigned char>(v);
-      b[1] = static_cast<unsigned char>(v >> 8);
-    }
-    fwrite(block, 2, static_cast<size_t>(n), f);
-    done += n;
-  }
+  // A short write still ends in a closed file and the report line.
+  write_pcm16(f, buffer->samples, buffer->sample_count);
   fclose(f);
   fprintf(stderr, "[audio_io] Wrote %s: %d frames, %d Hz, %d ch\n", path, buffer->frames,
           buffer->sample_rate, static_cast<int>(channels));

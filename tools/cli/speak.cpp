@@ -15,7 +15,7 @@
 #include "command.h"
 #include "input-text.h"
 #include "korva.h"
-#include "pcm-output.h"
+#include "audio/pcm16.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ void speak_to_stdout(const std::string &text, float speed) {
   if (!samples) throw CommandError("synthesis failed");
   // A closed pipe should end in a message, not a silent death by signal.
   std::signal(SIGPIPE, SIG_IGN);
-  if (!write_pcm16(stdout, samples.get(), count)) {
+  if (!write_pcm16(stdout, samples.get(), count) || std::fflush(stdout) != 0) {
     throw CommandError("cannot write the audio to standard output");
   }
 }
