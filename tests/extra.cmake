@@ -28,3 +28,32 @@ target_precompile_headers(manifest_dump REUSE_FROM korva_pch)
 add_test(NAME exporter COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/export/exporter-test.py)
 set_tests_properties(exporter PROPERTIES LABELS unit
   ENVIRONMENT KORVA_MANIFEST_DUMP=$<TARGET_FILE:manifest_dump>)
+
+# The constructed default voice (tools/voice), built once per test run where the
+# command-line tool looks for it, and tested through the engine's networks.
+add_test(NAME make_default_voice
+  COMMAND ${KORVA_PYTHON} ${CMAKE_SOURCE_DIR}/tools/voice/korva-voice --out ${KORVA_DEFAULT_VOICE}
+          --periods ${CMAKE_BINARY_DIR}/voices/periods)
+set_tests_properties(make_default_voice PROPERTIES FIXTURES_SETUP default_voice LABELS model)
+add_executable(test_voice ${CMAKE_CURRENT_SOURCE_DIR}/voice/constructed-voice-test.cpp)
+target_link_libraries(test_voice PRIVATE korva_core GTest::gtest GTest::gtest_main)
+set_target_properties(test_voice PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+target_compile_options(test_voice PRIVATE -fPIC)
+target_precompile_headers(test_voice REUSE_FROM korva_pch)
+target_compile_definitions(test_voice PRIVATE KORVA_DEFAULT_VOICE="${KORVA_DEFAULT_VOICE}"
+  KORVA_DEFAULT_VOICE_PERIODS="${CMAKE_BINARY_DIR}/voices/periods")
+gtest_discover_tests(test_voice DISCOVERY_TIMEOUT 60
+  PROPERTIES LABELS model FIXTURES_REQUIRED default_voice)
+
+# Its intelligibility, scored by a real recogniser on spoken digits.
+add_executable(speak_lines ${CMAKE_CURRENT_SOURCE_DIR}/voice/speak-lines.c)
+target_link_libraries(speak_lines PRIVATE korva)
+add_test(NAME voice_intelligibility
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/voice/intelligibility-test.py
+          --speak-lines $<TARGET_FILE:speak_lines> --voice ${KORVA_DEFAULT_VOICE})
+set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQUIRED default_voice
+  SKIP_RETURN_CODE 77)
+
+# The library's exported symbols: the seven C functions only.
+add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
+set_tests_properties(exports PROPERTIES LABELS unit)
