@@ -22,12 +22,13 @@ namespace {
 constexpr const char *kDefaultOutput = "out.wav";
 
 constexpr const char *kHelp =
-    "usage: korva speak -m VOICE.pt [-o OUT] [--speed S] [--espeak-data DIR] [TEXT ...]\n"
+    "usage: korva speak [-m VOICE.pt] [-o OUT] [--speed S] [--espeak-data DIR] [TEXT ...]\n"
     "\n"
     "Speaks TEXT (the words joined by spaces; standard input when none is given)\n"
     "with the voice in the weights archive VOICE.pt.\n"
     "\n"
-    "  -m, --model VOICE.pt   weights archive of the voice (required)\n"
+    "  -m, --model VOICE.pt   weights archive of the voice (default: the constructed\n"
+    "                         voice, " KORVA_DEFAULT_VOICE ")\n"
     "  -o, --output OUT       16-bit 48 kHz mono WAV file to write (default out.wav);\n"
     "                         '-' writes raw 16-bit little-endian PCM to standard output\n"
     "      --speed S          speaking rate, a positive number: 2 is twice as fast (default 1.0)\n"
@@ -74,9 +75,18 @@ void speak_to_stdout(const std::string &text, float speed) {
   }
 }
 
+// The voice given with -m, or the constructed default voice where the build put it.
+std::string voice_path(const ParsedArgs &args) {
+  if (const auto given = args.value("model")) return *given;
+  if (access(KORVA_DEFAULT_VOICE, R_OK) != 0) {
+    throw CommandError("no voice given and no default voice at " KORVA_DEFAULT_VOICE
+                       ": build it with tools/voice/korva-voice --out " KORVA_DEFAULT_VOICE
+                       " (scripts/demo does), or pass -m VOICE.pt");
+  }
+  return KORVA_DEFAULT_VOICE;
+}
+
 int run_speak(const ParsedArgs &args) {
-  const auto voice = args.value("model");
-  if (!voice) throw UsageError("speak needs a voice: -m VOICE.pt");
   const float speed = args.value("speed") ? parse_speed(*args.value("speed")) : 1.0f;
   const std::string output = args.value("output").value_or(kDefaultOutput);
   const auto espeak_data = args.value("espeak-data");
@@ -84,8 +94,9 @@ int run_speak(const ParsedArgs &args) {
     throw UsageError("refusing to write raw audio to a terminal: redirect it or use -o FILE.wav");
   }
 
+  const std::string voice = voice_path(args);
   const std::string text = input_text(args.operands);
-  LoadedVoice loaded(*voice, espeak_data ? espeak_data->c_str() : nullptr);
+  LoadedVoice loaded(voice, espeak_data ? espeak_data->c_str() : nullptr);
   if (output == "-") {
     speak_to_stdout(text, speed);
   } else if (korva_tts_to_file(text.c_str(), output.c_str(), speed) != 0) {
