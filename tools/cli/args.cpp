@@ -4,16 +4,16 @@
 
 namespace {
 
-const OptionSpec *find_long(const std::vector<OptionSpec> &specs, const std::string &name) {
-  for (const OptionSpec &spec : specs) {
-    if (spec.name == name) return &spec;
+const OptionSpec *find_long(const std::vector<OptionSpec> &table, const std::string &name) {
+  for (const OptionSpec &entry : table) {
+    if (entry.name == name) return &entry;
   }
   return nullptr;
 }
 
-const OptionSpec *find_short(const std::vector<OptionSpec> &specs, char letter) {
-  for (const OptionSpec &spec : specs) {
-    if (spec.letter != 0 && spec.letter == letter) return &spec;
+const OptionSpec *find_short(const std::vector<OptionSpec> &table, char letter) {
+  for (const OptionSpec &entry : table) {
+    if (entry.letter != 0 && entry.letter == letter) return &entry;
   }
   return nullptr;
 }
@@ -26,7 +26,7 @@ std::optional<std::string> ParsedArgs::value(const std::string &name) const {
   return it->second;
 }
 
-ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs) {
+ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<OptionSpec> &table) {
   ParsedArgs parsed;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
@@ -47,22 +47,22 @@ ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<Op
       continue;
     }
 
-    const OptionSpec *spec = nullptr;
+    const OptionSpec *entry = nullptr;
     std::optional<std::string> inline_value;
     if (arg[1] == '-') {
       const size_t eq = arg.find('=');
-      spec = find_long(specs, arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2));
+      entry = find_long(table, arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2));
       if (eq != std::string::npos) inline_value = arg.substr(eq + 1);
     } else {
-      spec = find_short(specs, arg[1]);
+      entry = find_short(table, arg[1]);
       if (arg.size() > 2) inline_value = arg.substr(2);  // "-oout.wav"
     }
-    if (spec == nullptr) throw UsageError("unknown option '" + arg + "'");
+    if (entry == nullptr) throw UsageError("unknown option '" + arg + "'");
 
     if (inline_value) {
-      parsed.options[spec->name] = *inline_value;
+      parsed.options[entry->name] = *inline_value;
     } else if (i + 1 < args.size()) {
-      parsed.options[spec->name] = args[++i];
+      parsed.options[entry->name] = args[++i];
     } else {
       throw UsageError("option '" + arg + "' needs a value");
     }

@@ -25,4 +25,4 @@ struct ParsedArgs {
 
 // Parses `args` (what follows the command name). Throws UsageError naming an
 // unknown option or one whose value is missing.
-ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs);
+ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<OptionSpec> &table);

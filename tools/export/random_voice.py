@@ -9,10 +9,10 @@ def random_voice(seed):
     """[(name, tensor), ...] for every tensor of the architecture, the same for the same seed."""
     generator = torch.Generator().manual_seed(seed)
     out = []
-    for spec in TENSORS:
+    for tensor in TENSORS:
         rows = []
-        for count, a, centre in spec.init:
-            shape = (count,) + spec.shape[1:]
+        for count, a, centre in tensor.init:
+            shape = (count,) + tensor.shape[1:]
             rows.append((torch.rand(shape, generator=generator) * 2 - 1) * a + centre)
-        out.append((spec.name, torch.cat(rows).reshape(spec.shape)))
+        out.append((tensor.name, torch.cat(rows).reshape(tensor.shape)))
     return out
