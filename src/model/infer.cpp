@@ -1,8 +1,10 @@
-// KorvaVITSImpl::infer: token ids -> prior -> durations -> alignment -> latent
-// -> reverse flow -> waveform, with the diagnostic lines of every call.
+// KorvaVITSImpl::synthesize: token ids -> prior -> durations -> alignment ->
+// latent -> reverse flow -> waveform, with the diagnostic lines of every call.
+#include <ATen/record_function.h>
 #include <torch/torch.h>
 
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "model/alignment.h"
@@ -34,19 +36,27 @@ torch::Tensor first_positions(const torch::Tensor &t, int64_t n) {
   return t.index({0, 0, torch::indexing::Slice(0, std::min(n, t.size(2)))});
 }
 
-}  // namespace
+// Collects the chunks into one [1, S] tensor.
+class TensorSink : public WaveSink {
+ public:
+  void begin(int64_t total_samples) override { wave = torch::empty({1, total_samples}); }
+  bool write(const float *samples, int64_t count) override {
+    std::memcpy(wave.data_ptr<float>() + filled_, samples,
+                static_cast<size_t>(count) * sizeof(float));
+    filled_ += count;
+    return true;
+  }
+  torch::Tensor wave;
 
-torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor &lengths,
-                                   float noise_scale, float noise_scale_w, float length_scale) {
-  torch::NoGradGuard no_grad;
+ private:
+  int64_t filled_ = 0;
+};
 
-  const int seed = seed_counter++;
-  torch::manual_seed(seed);
-  fprintf(stderr, "[korva] Random seed: %d\n", seed);
-
-  auto enc = enc_p->forward(ids, lengths);
+TextEncoderOutput encode(TextEncoderImpl &enc_p, const torch::Tensor &ids,
+                         const torch::Tensor &lengths) {
+  RECORD_USER_SCOPE("korva::encoder");
+  auto enc = enc_p.forward(ids, lengths);
   const auto &x = enc.x;
-  const auto &x_mask = enc.x_mask;
   fprintf(stderr, "[korva] enc_out stats: min=%.3f max=%.3f mean=%.3f std=%.3f\n", min_of(x),
           max_of(x), mean_of(x), x.std().item<float>());
   print_values("[korva] enc_out[0,0,:10]:", first_positions(x, 10));
@@ -55,12 +65,18 @@ torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor
   print_values("[korva] logs_p[0,:5,0]:", first_channels(enc.logs_p, 5));
   fprintf(stderr, "[korva] m_p stats: min=%.3f max=%.3f\n", min_of(enc.m_p), max_of(enc.m_p));
   dump_with_header("C:/tmp/sdp_enc_out.bin", x);
+  return enc;
+}
 
-  auto logw = dp->forward(x, x_mask, noise_scale_w);
+// Frames per token, w_ceil [1, 1, N].
+torch::Tensor frame_counts(StochasticDurationPredictorImpl &dp, const TextEncoderOutput &enc,
+                           float noise_scale_w, float length_scale) {
+  RECORD_USER_SCOPE("korva::durations");
+  auto logw = dp.forward(enc.x, enc.x_mask, noise_scale_w);
   fprintf(stderr, "[korva] logw stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logw), max_of(logw),
           mean_of(logw));
 
-  auto w = torch::exp(logw) * x_mask * length_scale;
+  auto w = torch::exp(logw) * enc.x_mask * length_scale;
   fprintf(stderr, "[korva] w stats: min=%.3f max=%.3f sum=%.1f\n", min_of(w), max_of(w),
           w.sum().item<float>());
   // A frame count cannot be made from NaN or infinity.
@@ -76,21 +92,16 @@ torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor
              frame_sum, static_cast<long long>(kMaxFrames));
     throw std::runtime_error(message);
   }
+  return w_ceil;
+}
 
-  auto y_lengths = torch::clamp_min(w_ceil.sum({1, 2}), 1).to(torch::kLong);
-  const int64_t frames = std::max<int64_t>(y_lengths.max().item<int64_t>(), 1);
-  fprintf(stderr, "[korva] T_dec=%d\n", static_cast<int>(frames));
-  auto y_mask = (torch::arange(frames, torch::kLong).unsqueeze(0) < y_lengths.unsqueeze(1))
-                    .unsqueeze(1)
-                    .to(x_mask.scalar_type());
-
-  auto attn = generate_path(w_ceil, x_mask);
-  dump_raw("C:/tmp/sdp_wceil.bin", w_ceil);
-  print_values("[korva] w_ceil per token:", first_positions(w_ceil, 23), " %.0f");
-  dump_with_header("C:/tmp/sdp_attn.bin", attn);
-
-  auto m_p = torch::bmm(enc.m_p, attn);
-  auto logs_p = torch::bmm(enc.logs_p, attn);
+// z_p [1, 192, T]: each frame drawn from the prior of the token that owns it.
+torch::Tensor sample_prior(const TextEncoderOutput &enc, const torch::Tensor &w_ceil,
+                           const torch::Tensor &y_mask, float noise_scale) {
+  RECORD_USER_SCOPE("korva::prior");
+  const int64_t frames = y_mask.size(2);
+  auto m_p = expand_to_frames(enc.m_p, w_ceil, frames);
+  auto logs_p = expand_to_frames(enc.logs_p, w_ceil, frames);
   // One contiguous [1, 192, T] draw: the noise layout decides which value each element gets.
   auto eps = torch::randn(m_p.sizes(), m_p.options());
   auto z_p = (m_p + eps * torch::exp(logs_p) * noise_scale) * y_mask;
@@ -101,25 +112,43 @@ torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor
           max_of(exp_logs_p));
   fprintf(stderr, "[korva] z_p stats: min=%.3f max=%.3f hasnan=%d\n", min_of(z_p), max_of(z_p),
           has_nan(z_p));
+  return z_p;
+}
 
-  auto latent = z_p;
-  for (int i = flow->n_flows - 1; i >= 0; --i) {
-    latent = torch::flip(latent, {1});
-    auto before = latent;
-    latent = flow->flows[i]->as<ResidualCouplingLayerImpl>()->forward(latent, y_mask, true,
-                                                                       torch::Tensor());
-    fprintf(stderr, "[korva] flow[%d] mean_abs_change=%.6f z range=[%.3f, %.3f]\n", i,
-            (latent - before).abs().mean().item<float>(), min_of(latent), max_of(latent));
-  }
-  fprintf(stderr, "[korva] z (after flow) stats: min=%.3f max=%.3f hasnan=%d\n", min_of(latent),
-          max_of(latent), has_nan(latent));
-  auto z = latent * y_mask;
-  if (dump_with_header("C:/tmp/korva_z_input.bin", z))
-    fprintf(stderr, "[korva] Saved z input: [%d, %d, %d] to korva_z_input.bin\n",
-            static_cast<int>(z.size(0)), static_cast<int>(z.size(1)), static_cast<int>(z.size(2)));
+}  // namespace
 
-  auto output = dec->forward(z);
-  fprintf(stderr, "[korva] decoder output stats: min=%.3f max=%.3f hasnan=%d\n", min_of(output),
-          max_of(output), has_nan(output));
-  return output.squeeze(1);
+bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &lengths,
+                               float noise_scale, float noise_scale_w, float length_scale,
+                               WaveSink &sink, const ChunkSizes &sizes) {
+  torch::NoGradGuard no_grad;
+
+  const int seed = seed_counter++;
+  torch::manual_seed(seed);
+  fprintf(stderr, "[korva] Random seed: %d\n", seed);
+
+  const auto enc = encode(*enc_p, ids, lengths);
+  const auto w_ceil = frame_counts(*dp, enc, noise_scale_w, length_scale);
+
+  auto y_lengths = torch::clamp_min(w_ceil.sum({1, 2}), 1).to(torch::kLong);
+  const int64_t frames = std::max<int64_t>(y_lengths.max().item<int64_t>(), 1);
+  fprintf(stderr, "[korva] T_dec=%d\n", static_cast<int>(frames));
+  auto y_mask = (torch::arange(frames, torch::kLong).unsqueeze(0) < y_lengths.unsqueeze(1))
+                    .unsqueeze(1)
+                    .to(enc.x_mask.scalar_type());
+
+  dump_raw("C:/tmp/sdp_wceil.bin", w_ceil);
+  print_values("[korva] w_ceil per token:", first_positions(w_ceil, 23), " %.0f");
+  // The [N, T] path is built only for its dump: expanding by frame owner needs no matrix.
+  dump_with_header("C:/tmp/sdp_attn.bin", [&] { return generate_path(w_ceil, enc.x_mask); });
+
+  const auto z_p = sample_prior(enc, w_ceil, y_mask, noise_scale);
+  return synthesize_chunked(*flow, *dec, z_p, y_mask, sink, sizes);
+}
+
+torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor &lengths,
+                                   float noise_scale, float noise_scale_w, float length_scale,
+                                   const ChunkSizes &sizes) {
+  TensorSink sink;
+  synthesize(ids, lengths, noise_scale, noise_scale_w, length_scale, sink, sizes);
+  return sink.wave;
 }

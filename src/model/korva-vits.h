@@ -5,24 +5,32 @@
 #include <torch/nn/module.h>
 #include <torch/nn/pimpl.h>
 
+#include "model/chunked-synthesis.h"
 #include "nn/coupling-flow.h"
 #include "nn/hifigan-decoder.h"
 #include "nn/stochastic-duration-predictor.h"
 #include "nn/text-encoder.h"
 
-// Longest utterance infer accepts, in decoder frames of 512 samples (about 175 s).
-// Decoding memory grows with the frame count; longer requests are refused.
-constexpr int64_t kMaxFrames = 16384;
+// Longest utterance synthesis accepts, in decoder frames of 512 samples (about
+// 46 minutes). Synthesis memory no longer grows with it beyond the output
+// itself (2 KiB a frame) and the frame-rate latents (a few KiB a frame).
+constexpr int64_t kMaxFrames = 262144;
 
 struct KorvaVITSImpl : torch::nn::Module {
   KorvaVITSImpl();
 
-  // ids int64 [1, N], lengths int64 [1] -> waveform [1, 512 * T] at 48 kHz.
-  // Seeds the default generator from the process-wide seed counter and writes
-  // the diagnostic lines to stderr. Throws on non-finite durations or when T
-  // exceeds kMaxFrames.
+  // ids int64 [1, N], lengths int64 [1] -> the waveform at 48 kHz, handed to
+  // `sink` window by window. Seeds the default generator from the process-wide
+  // seed counter and writes the diagnostic lines to stderr. Throws on
+  // non-finite durations or when T exceeds kMaxFrames. Returns false when the
+  // sink stopped it.
+  bool synthesize(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
+                  float noise_scale_w, float length_scale, WaveSink &sink,
+                  const ChunkSizes &sizes = {});
+
+  // The same, collected into one [1, 512 * T] tensor.
   torch::Tensor infer(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
-                      float noise_scale_w, float length_scale);
+                      float noise_scale_w, float length_scale, const ChunkSizes &sizes = {});
 
   TextEncoder enc_p{nullptr};
   StochasticDurationPredictor dp{nullptr};

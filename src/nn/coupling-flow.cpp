@@ -8,10 +8,10 @@ ResidualCouplingLayerImpl::ResidualCouplingLayerImpl(int32_t channels, int32_t h
     : half_channels(channels / 2) {
   TORCH_CHECK(channels > 0 && channels % 2 == 0,
               "ResidualCouplingLayer: channels must be positive and even, got ", channels);
-  pre = register_module("pre", torch::nn::Conv1d(torch::nn::Conv1dOptions(
-                                   half_channels, hidden_channels, 1)));
-  post = register_module("post", torch::nn::Conv1d(torch::nn::Conv1dOptions(
-                                     hidden_channels, half_channels, 1)));
+  pre = register_module(
+      "pre", torch::nn::Conv1d(torch::nn::Conv1dOptions(half_channels, hidden_channels, 1)));
+  post = register_module(
+      "post", torch::nn::Conv1d(torch::nn::Conv1dOptions(hidden_channels, half_channels, 1)));
   // A zero shift makes a fresh layer the identity on the changed half.
   {
     torch::NoGradGuard no_grad;
@@ -31,6 +31,13 @@ torch::Tensor ResidualCouplingLayerImpl::forward(const torch::Tensor &x,
   auto m = post->forward(hidden) * x_mask;
   x1 = reverse ? (x1 - m) * x_mask : m + x1 * x_mask;
   return torch::cat({x0, x1}, 1);
+}
+
+int64_t FlowImpl::context_frames() const {
+  int64_t frames = 0;
+  for (const auto &layer : *flows)
+    frames += layer->as<ResidualCouplingLayerImpl>()->enc->context_frames();
+  return frames;
 }
 
 FlowImpl::FlowImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size,

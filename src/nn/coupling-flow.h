@@ -30,6 +30,8 @@ TORCH_MODULE(ResidualCouplingLayer);
 struct FlowImpl : torch::nn::Module {
   FlowImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size, int32_t dilation_rate,
            int32_t n_layers, int32_t n_flows);
+  // Frames on each side that one output frame of the whole reverse pass depends on.
+  int64_t context_frames() const;
 
   torch::nn::ModuleList flows{nullptr};  // ResidualCouplingLayer, 0 .. n_flows - 1
   int32_t n_flows;

@@ -3,6 +3,7 @@
 #include <torch/torch.h>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -20,13 +21,17 @@ void dump_raw(const char *path, const torch::Tensor &t) {
   fclose(f);
 }
 
-bool dump_with_header(const char *path, const torch::Tensor &t) {
-  FILE *f = fopen(path, "wb");
+bool dump_with_header(const char *path, const std::function<torch::Tensor()> &make) {
+  std::unique_ptr<FILE, int (*)(FILE *)> f(fopen(path, "wb"), fclose);
   if (!f) return false;
+  const auto t = make();
   const int32_t sizes[3] = {static_cast<int32_t>(t.size(0)), static_cast<int32_t>(t.size(1)),
                             static_cast<int32_t>(t.size(2))};
-  fwrite(sizes, sizeof(int32_t), 3, f);
-  write_values(f, t);
-  fclose(f);
+  fwrite(sizes, sizeof(int32_t), 3, f.get());
+  write_values(f.get(), t);
   return true;
+}
+
+bool dump_with_header(const char *path, const torch::Tensor &t) {
+  return dump_with_header(path, [&t] { return t; });
 }

@@ -1,7 +1,9 @@
 #include "nn/hifigan-decoder.h"
 
+#include <ATen/record_function.h>
 #include <torch/torch.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "nn/resblock.h"
@@ -16,8 +18,8 @@ constexpr double kFinalSlope = 0.01;
 
 DecoderImpl::DecoderImpl() {
   conv_pre = register_module(
-      "conv_pre", torch::nn::Conv1d(
-                      torch::nn::Conv1dOptions(kLatentChannels, kInitialChannels, 7).padding(3)));
+      "conv_pre",
+      torch::nn::Conv1d(torch::nn::Conv1dOptions(kLatentChannels, kInitialChannels, 7).padding(3)));
   ups = register_module("ups", torch::nn::ModuleList());
   resblocks = register_module("resblocks", torch::nn::ModuleList());
   const std::vector<int32_t> dilations(kResblockDilations.begin(), kResblockDilations.end());
@@ -36,17 +38,51 @@ DecoderImpl::DecoderImpl() {
       torch::nn::Conv1d(torch::nn::Conv1dOptions(channels, 1, 7).padding(3).bias(false)));
 }
 
-torch::Tensor DecoderImpl::forward(const torch::Tensor &z) {
+void DecoderImpl::use_bfloat16(bool on) {
+  for (const auto &block : *resblocks) block->as<ResBlockImpl>()->use_bfloat16(on);
+}
+
+int64_t DecoderImpl::context_frames() const {
   const size_t n_kernels = kResblockKernels.size();
-  auto x = conv_pre->forward(z);
-  for (size_t i = 0; i < ups->size(); ++i) {
-    x = ups->ptr<WNConvTranspose1dImpl>(i)->forward(torch::leaky_relu(x, kStageSlope));
-    auto xs = torch::zeros_like(x);
-    for (size_t j = 0; j < n_kernels; ++j) {
-      xs = xs + resblocks->ptr<ResBlockImpl>(n_kernels * i + j)->forward(x);
-    }
-    x = xs / static_cast<float>(n_kernels);
+  // Walk back from one output sample, in samples of each stage's rate.
+  int64_t reach = conv_post->options.kernel_size()->at(0) / 2;
+  for (size_t i = ups->size(); i-- > 0;) {
+    int64_t widest = 0;
+    for (size_t j = 0; j < n_kernels; ++j)
+      widest = std::max(widest, resblocks->ptr<ResBlockImpl>(n_kernels * i + j)->context_samples());
+    reach += widest;
+    // A transposed convolution output reads the inputs within (reach + kernel) / stride.
+    const auto up = ups->ptr<WNConvTranspose1dImpl>(i);
+    const int64_t kernel = up->weight.size(2);
+    reach = (reach + kernel + up->stride - 1) / up->stride;
   }
+  return reach + conv_pre->options.kernel_size()->at(0) / 2;
+}
+
+torch::Tensor DecoderImpl::forward(const torch::Tensor &z) {
+  static constexpr const char *kUpScopes[] = {"korva::decoder.up0", "korva::decoder.up1",
+                                              "korva::decoder.up2", "korva::decoder.up3"};
+  static constexpr const char *kResScopes[] = {"korva::decoder.res0", "korva::decoder.res1",
+                                               "korva::decoder.res2", "korva::decoder.res3"};
+  const size_t n_kernels = kResblockKernels.size();
+  torch::Tensor x;
+  {
+    RECORD_USER_SCOPE("korva::decoder.pre");
+    x = conv_pre->forward(z);
+  }
+  for (size_t i = 0; i < ups->size(); ++i) {
+    {
+      RECORD_USER_SCOPE(kUpScopes[i]);
+      x = ups->ptr<WNConvTranspose1dImpl>(i)->forward(torch::leaky_relu(x, kStageSlope));
+    }
+    RECORD_USER_SCOPE(kResScopes[i]);
+    // The blocks' sum starts from the first block's output: adding it to zeros changes nothing.
+    auto xs = resblocks->ptr<ResBlockImpl>(n_kernels * i)->forward(x);
+    for (size_t j = 1; j < n_kernels; ++j)
+      xs.add_(resblocks->ptr<ResBlockImpl>(n_kernels * i + j)->forward(x));
+    x = xs.div_(static_cast<float>(n_kernels));
+  }
+  RECORD_USER_SCOPE("korva::decoder.post");
   x = conv_post->forward(torch::leaky_relu(x, kFinalSlope));
-  return torch::tanh(x);
+  return x.tanh_();
 }

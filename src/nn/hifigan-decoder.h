@@ -15,14 +15,20 @@ inline constexpr std::array<int32_t, 4> kUpsampleRates = {8, 8, 4, 2};
 inline constexpr std::array<int32_t, 4> kUpsampleKernels = {16, 16, 8, 4};
 inline constexpr std::array<int32_t, 3> kResblockKernels = {3, 7, 11};
 inline constexpr std::array<int32_t, 3> kResblockDilations = {1, 3, 5};
+inline constexpr int64_t kSamplesPerFrame =
+    kUpsampleRates[0] * kUpsampleRates[1] * kUpsampleRates[2] * kUpsampleRates[3];
 
 struct DecoderImpl : torch::nn::Module {
   DecoderImpl();
   torch::Tensor forward(const torch::Tensor &z);  // [B, 192, F] -> [B, 1, 512 F]
+  // Residual blocks in bfloat16 (the upsampling stays float32), or back in float32.
+  void use_bfloat16(bool on);
+  // Latent frames on each side that one output sample depends on (rounded up).
+  int64_t context_frames() const;
 
-  torch::nn::Conv1d conv_pre{nullptr};     // 192 -> 1024, kernel 7
+  torch::nn::Conv1d conv_pre{nullptr};       // 192 -> 1024, kernel 7
   torch::nn::ModuleList ups{nullptr};        // WNConvTranspose1d, channels halve per stage
   torch::nn::ModuleList resblocks{nullptr};  // ResBlock, 3 per stage, entry 3 i + j
-  torch::nn::Conv1d conv_post{nullptr};    // 64 -> 1, kernel 7, no bias
+  torch::nn::Conv1d conv_post{nullptr};      // 64 -> 1, kernel 7, no bias
 };
 TORCH_MODULE(Decoder);

@@ -19,12 +19,27 @@ ResBlockImpl::ResBlockImpl(int32_t channels, int32_t kernel_size,
   }
 }
 
+int64_t ResBlockImpl::context_samples() const {
+  int64_t samples = 0;
+  for (const auto &conv : *convs1) samples += conv->as<WNConv1dImpl>()->padding;
+  for (const auto &conv : *convs2) samples += conv->as<WNConv1dImpl>()->padding;
+  return samples;
+}
+
+void ResBlockImpl::use_bfloat16(bool on) {
+  for (auto *list : {&convs1, &convs2})
+    for (const auto &conv : **list) conv->as<WNConv1dImpl>()->keep_bfloat16_copy(on);
+  bfloat16 = on;
+}
+
 torch::Tensor ResBlockImpl::forward(const torch::Tensor &x_in) {
+  const auto compute_type = bfloat16 ? torch::kBFloat16 : torch::kFloat;
   auto x = x_in;
   for (size_t n = 0; n < convs1->size(); ++n) {
-    auto t = convs1->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu(x, kSlope));
-    t = convs2->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu(t, kSlope));
-    x = x + t;
+    auto t = convs1->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu(x, kSlope).to(compute_type));
+    t = convs2->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu_(t, kSlope));
+    // t is a fresh tensor (a new one in float32 when computed in bfloat16): sum into it.
+    x = t.to(torch::kFloat).add_(x);
   }
   return x;
 }

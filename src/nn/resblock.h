@@ -12,8 +12,13 @@ struct ResBlockImpl : torch::nn::Module {
   // kernel_size should be odd so that every convolution keeps the length.
   ResBlockImpl(int32_t channels, int32_t kernel_size, const std::vector<int32_t> &dilations);
   torch::Tensor forward(const torch::Tensor &x);  // [B, C, L] -> [B, C, L]
+  // Runs the convolutions in bfloat16 (the residual sum stays float32), or back in float32.
+  void use_bfloat16(bool on);
+  // Samples on each side that one output sample depends on.
+  int64_t context_samples() const;
 
   torch::nn::ModuleList convs1{nullptr};  // WNConv1d, dilation d
   torch::nn::ModuleList convs2{nullptr};  // WNConv1d, dilation 1
+  bool bfloat16 = false;
 };
 TORCH_MODULE(ResBlock);

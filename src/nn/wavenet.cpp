@@ -22,6 +22,12 @@ WaveNetImpl::WaveNetImpl(int32_t hidden_channels, int32_t kernel_size, int32_t d
   }
 }
 
+int64_t WaveNetImpl::context_frames() const {
+  int64_t frames = 0;
+  for (const auto &layer : *in_layers) frames += layer->as<WNConv1dImpl>()->padding;
+  return frames;
+}
+
 torch::Tensor WaveNetImpl::forward(const torch::Tensor &x_in, const torch::Tensor &x_mask) {
   const int64_t h = hidden_channels;
   auto x = x_in;

@@ -12,6 +12,8 @@ struct WaveNetImpl : torch::nn::Module {
               int32_t n_layers);
   // x [B, h, T], x_mask [B, 1, T] -> sum of the skip outputs [B, h, T], masked.
   torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask);
+  // Frames on each side that one output frame depends on.
+  int64_t context_frames() const;
 
   int32_t hidden_channels;
   int32_t n_layers;

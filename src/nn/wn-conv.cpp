@@ -11,12 +11,20 @@ WNConv1dImpl::WNConv1dImpl(int32_t in_channels, int32_t out_channels, int32_t ke
       padding(padding),
       dilation(dilation),
       groups(groups) {
-  weight = register_parameter("weight", torch::randn({out_channels, in_channels / groups, kernel_size}));
+  weight =
+      register_parameter("weight", torch::randn({out_channels, in_channels / groups, kernel_size}));
   bias = register_parameter("bias", torch::zeros({out_channels}));
 }
 
 torch::Tensor WNConv1dImpl::forward(const torch::Tensor &x) {
-  return at::conv1d(x, weight, bias, {stride}, {padding}, {dilation}, groups);
+  const bool bf16 = x.scalar_type() == torch::kBFloat16 && weight_bf16.defined();
+  return at::conv1d(x, bf16 ? weight_bf16 : weight, bf16 ? bias_bf16 : bias, {stride}, {padding},
+                    {dilation}, groups);
+}
+
+void WNConv1dImpl::keep_bfloat16_copy(bool keep) {
+  weight_bf16 = keep ? weight.detach().to(torch::kBFloat16) : torch::Tensor();
+  bias_bf16 = keep ? bias.detach().to(torch::kBFloat16) : torch::Tensor();
 }
 
 WNConvTranspose1dImpl::WNConvTranspose1dImpl(int32_t in_channels, int32_t out_channels,

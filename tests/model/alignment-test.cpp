@@ -40,4 +40,16 @@ TEST(GeneratePath, HugeOrNegativeDurationsStayDefined) {
   EXPECT_TRUE(attn[0][1].eq(1).all().item<bool>());
 }
 
+TEST(ExpandToFrames, EqualsTheProductWithThePath) {
+  torch::manual_seed(5);
+  const auto stats = torch::randn({1, 4, 4});
+  const auto w_ceil = torch::tensor({2.0f, 0.0f, 3.0f, 1.0f}).view({1, 1, 4});
+  const auto path = generate_path(w_ceil, torch::ones({1, 1, 4}));
+  EXPECT_TRUE(expand_to_frames(stats, w_ceil, 6).equal(torch::bmm(stats, path)));
+
+  // No token owns the one frame of an utterance whose durations are all 0.
+  const auto none = torch::zeros({1, 1, 4});
+  EXPECT_TRUE(expand_to_frames(stats, none, 1).equal(torch::zeros({1, 4, 1})));
+}
+
 }  // namespace

@@ -74,7 +74,7 @@ TEST_F(InferTest, RefusesUtterancesLongerThanTheFrameLimit) {
     run(1e9f);
     FAIL() << "expected a refusal";
   } catch (const std::runtime_error &e) {
-    EXPECT_NE(std::string(e.what()).find("exceeds the limit of 16384"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("exceeds the limit of 262144"), std::string::npos);
   }
 }
 

@@ -1,0 +1,26 @@
+#pragma once
+// The reverse flow and the decoder run over windows of frames rather than the
+// whole utterance: memory stays bounded and the first audio is ready early.
+// Each window carries the networks' receptive field as context on both sides,
+// so the samples equal those of whole-utterance decoding.
+
+#include <torch/types.h>
+
+#include "model/wave-sink.h"
+
+struct FlowImpl;
+struct DecoderImpl;
+
+// Window lengths in frames. Decoder windows start short and double up to
+// max_decode; flow windows grow with the frames already done, up to max_flow.
+struct ChunkSizes {
+  int64_t first_decode = 8;
+  int64_t max_decode = 128;
+  int64_t max_flow = 512;
+};
+
+// z_p [1, 192, T] latent prior sample, y_mask [1, 1, T]. Writes the flow and
+// decoder diagnostic lines as each network finishes. Returns false when the
+// sink stopped it.
+bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z_p,
+                        const torch::Tensor &y_mask, WaveSink &sink, const ChunkSizes &sizes = {});
