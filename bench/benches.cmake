@@ -1,4 +1,9 @@
+# Timing, memory and system facts shared by the benchmarks on libtorch.
+add_library(korva_bench_support STATIC bench-support.cpp system-header.cpp)
+target_link_libraries(korva_bench_support PUBLIC ${TORCH_LIBRARIES})
+target_compile_definitions(korva_bench_support PRIVATE KORVA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
 korva_bench(frontend-bench korva_text)
-korva_bench(decoder-bench korva_nn)
+korva_bench(decoder-bench korva_nn korva_bench_support)
 korva_bench(bind-bench korva_weights)
 korva_bench(synthesis-bench korva ${TORCH_LIBRARIES})

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench-support.h"
 #include "nn/hifigan-decoder.h"
+#include "system-header.h"
 
 namespace {
 
@@ -47,8 +49,9 @@ int main(int argc, char **argv) {
   const auto z = torch::randn({1, 192, kFrames});
   const double audio_s = static_cast<double>(kFrames * 512) / kSampleRate;
 
-  std::printf("decoder-bench: CPU, libtorch %s, %lld frames (%.3f s audio), %d warm-up, %d repeats\n",
-              TORCH_VERSION, static_cast<long long>(kFrames), audio_s, kWarmup, repeats);
+  print_system_header();
+  std::printf("decoder-bench: %lld frames (%.3f s audio), %d warm-up, %d repeats\n\n",
+              static_cast<long long>(kFrames), audio_s, kWarmup, repeats);
   std::printf("| threads | median ms | min ms | max ms | real-time factor |\n");
   std::printf("|---|---|---|---|---|\n");
   for (int threads : {1, 2}) {
@@ -56,10 +59,9 @@ int main(int argc, char **argv) {
     for (int i = 0; i < kWarmup; ++i) time_once_ms(*dec, z);
     std::vector<double> ms;
     for (int i = 0; i < repeats; ++i) ms.push_back(time_once_ms(*dec, z));
-    std::sort(ms.begin(), ms.end());
-    const double median = ms[ms.size() / 2];
-    std::printf("| %d | %.1f | %.1f | %.1f | %.3f |\n", threads, median, ms.front(), ms.back(),
-                median / 1000.0 / audio_s);
+    const Spread spread = spread_of(ms);
+    std::printf("| %d | %.1f | %.1f | %.1f | %.3f |\n", threads, spread.median, spread.min,
+                spread.max, spread.median / 1000.0 / audio_s);
   }
   return 0;
 }

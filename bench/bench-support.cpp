@@ -1,0 +1,44 @@
+#include "bench-support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+// A "Name:   123 kB" line of /proc/self/status, in MiB.
+double status_mib(const char *name) {
+  std::ifstream status("/proc/self/status");
+  const std::string prefix = std::string(name) + ":";
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(prefix, 0) == 0) return std::atof(line.c_str() + prefix.size()) / 1024.0;
+  return 0.0;
+}
+
+}  // namespace
+
+Spread spread_of(std::vector<double> values) {
+  if (values.empty()) return {};
+  std::sort(values.begin(), values.end());
+  const size_t mid = values.size() / 2;
+  const double median = values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+  return {median, values.front(), values.back()};
+}
+
+std::string format_spread(const Spread &spread, int decimals) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%.*f [%.*f, %.*f]", decimals, spread.median, decimals,
+                spread.min, decimals, spread.max);
+  return text;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double peak_rss_mib() { return status_mib("VmHWM"); }
+
+double current_rss_mib() { return status_mib("VmRSS"); }
+
+void reset_peak_rss() { std::ofstream("/proc/self/clear_refs") << "5"; }
