@@ -128,9 +128,8 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
     const int64_t lo = std::max<int64_t>(0, begin - context);
     const int64_t hi = std::min(frames, end + context);
     flow_pass.advance_to(hi);
-    auto wave = dec.forward(flow_pass.z().narrow(2, lo, hi - lo))
-                    .narrow(2, (begin - lo) * kSamplesPerFrame, (end - begin) * kSamplesPerFrame)
-                    .contiguous();
+    auto wave =
+        dec.forward_frames(flow_pass.z().narrow(2, lo, hi - lo), begin - lo, end - lo).contiguous();
     output.add(wave);
     if (!sink.write(wave.data_ptr<float>(), wave.numel())) return false;
     begin = end;

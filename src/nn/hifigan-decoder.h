@@ -21,6 +21,10 @@ inline constexpr int64_t kSamplesPerFrame =
 struct DecoderImpl : torch::nn::Module {
   DecoderImpl();
   torch::Tensor forward(const torch::Tensor &z);  // [B, 192, F] -> [B, 1, 512 F]
+  // Only the samples of frames [begin, end) of z: [B, 1, 512 (end - begin)]. After
+  // each stage the activations the later stages do not read for them are dropped,
+  // so context frames around a window cost little beyond the first stage.
+  torch::Tensor forward_frames(const torch::Tensor &z, int64_t begin, int64_t end);
   // Residual blocks in bfloat16 (the upsampling stays float32), or back in float32.
   void use_bfloat16(bool on);
   // Latent frames on each side that one output sample depends on (rounded up).
@@ -30,5 +34,11 @@ struct DecoderImpl : torch::nn::Module {
   torch::nn::ModuleList ups{nullptr};        // WNConvTranspose1d, channels halve per stage
   torch::nn::ModuleList resblocks{nullptr};  // ResBlock, 3 per stage, entry 3 i + j
   torch::nn::Conv1d conv_post{nullptr};      // 64 -> 1, kernel 7, no bias
+
+ private:
+  // Element i: samples at stage i's rate, on each side, that the stages after it
+  // read; the last element: context_frames().
+  using Reaches = std::array<int64_t, kUpsampleRates.size() + 1>;
+  Reaches reaches() const;
 };
 TORCH_MODULE(Decoder);

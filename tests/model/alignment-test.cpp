@@ -1,7 +1,7 @@
+#include "model/alignment.h"
+
 #include <gtest/gtest.h>
 #include <torch/torch.h>
-
-#include "model/alignment.h"
 
 namespace {
 

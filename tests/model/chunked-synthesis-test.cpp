@@ -46,7 +46,9 @@ class CollectingSink : public WaveSink {
     samples_.insert(samples_.end(), samples, samples + count);
     return ++writes != stop_after_;
   }
-  torch::Tensor wave() { return torch::from_blob(samples_.data(), {1, 1, (int64_t)samples_.size()}); }
+  torch::Tensor wave() {
+    return torch::from_blob(samples_.data(), {1, 1, (int64_t)samples_.size()});
+  }
   int64_t total = -1;
   int writes = 0;
 
@@ -83,8 +85,8 @@ TEST_F(ChunkedSynthesis, NothingBeyondTheContextDependsOnAFrame) {
   auto changed = z_p_.clone();
   changed.select(2, frame).add_(1.0f);
 
-  const auto flow_delta = (whole_flow(*flow_, changed, mask_) - whole_flow(*flow_, z_p_, mask_))
-                              .abs().amax({0, 1});
+  const auto flow_delta =
+      (whole_flow(*flow_, changed, mask_) - whole_flow(*flow_, z_p_, mask_)).abs().amax({0, 1});
   const int64_t flow_context = flow_->context_frames();
   EXPECT_EQ(flow_delta.slice(0, 0, frame - flow_context).max().item<float>(), 0.0f);
   EXPECT_EQ(flow_delta.slice(0, frame + flow_context + 1).max().item<float>(), 0.0f);
@@ -103,8 +105,8 @@ TEST_F(ChunkedSynthesis, WindowsGiveTheWholeUtteranceSamplesAndLines) {
 
   CollectingSink one_window;
   testing::internal::CaptureStderr();
-  ASSERT_TRUE(synthesize_chunked(*flow_, *dec_, z_p_, mask_, one_window,
-                                 {kFrames, kFrames, kFrames}));
+  ASSERT_TRUE(
+      synthesize_chunked(*flow_, *dec_, z_p_, mask_, one_window, {kFrames, kFrames, kFrames}));
   const auto one_window_lines = inference_lines(testing::internal::GetCapturedStderr());
 
   // Windows far smaller than the contexts: every boundary case at once.

@@ -121,8 +121,8 @@ TEST_F(GoldenModel, EveryCaseMatchesTheReference) {
     }
 
     // The waveform, sample by sample, before normalisation.
-    const auto reference = read_floats(std::string(KORVA_GOLDEN_DIR) + "/" +
-                                       e["waveform_file"].get<std::string>());
+    const auto reference =
+        read_floats(std::string(KORVA_GOLDEN_DIR) + "/" + e["waveform_file"].get<std::string>());
     ASSERT_EQ(reference.size(), static_cast<size_t>(wave.numel()));
     auto samples = wave.contiguous();
     const auto [worst, where] = max_abs_diff(samples.data_ptr<float>(), reference);
@@ -156,6 +156,31 @@ TEST_F(GoldenModel, EveryCaseMatchesTheReference) {
     ASSERT_EQ(ours.size(), expected_lines.size()) << log;
     for (size_t i = 0; i < ours.size(); ++i)
       EXPECT_TRUE(lines_match(ours[i], expected_lines[i], stats_rel));
+  }
+}
+
+// The opt-in bfloat16 decoder against the float32 reference: at least 40 dB of
+// signal to difference on every case.
+TEST_F(GoldenModel, Bfloat16DecoderStaysFortyDecibelsFromTheReference) {
+  struct Restore {
+    ~Restore() { (*model_)->dec->use_bfloat16(false); }
+  } restore;
+  (*model_)->dec->use_bfloat16(true);
+  for (const json &c : golden_cases()["cases"]) {
+    SCOPED_TRACE(c["name"].get<std::string>());
+    const std::vector<int64_t> ids = c["ids"];
+    seed_counter = c["seed"];
+    testing::internal::CaptureStderr();
+    auto wave = (*model_)->infer(torch::tensor(ids).unsqueeze(0),
+                                 torch::tensor({static_cast<int64_t>(ids.size())}),
+                                 c["noise_scale"], c["noise_scale_w"], c["length_scale"]);
+    testing::internal::GetCapturedStderr();
+    const auto reference = torch::tensor(read_floats(
+        std::string(KORVA_GOLDEN_DIR) + "/" + c["expected"]["waveform_file"].get<std::string>()));
+    ASSERT_EQ(wave.numel(), reference.numel());
+    const double signal = reference.pow(2).sum().item<double>();
+    const double noise = (wave.view({-1}) - reference).pow(2).sum().item<double>();
+    EXPECT_GE(10.0 * std::log10(signal / noise), 40.0);
   }
 }
 

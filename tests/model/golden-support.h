@@ -2,6 +2,7 @@
 // Golden cases of the shared test data: loading them, and comparing our
 // diagnostic lines and dumps with the reference outputs.
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <string>
