@@ -16,7 +16,8 @@
  *     manifest_close(m);
  *
  * One voice per process. Every function may be called from any thread, but the
- * calls are serialised: the engine is process-wide state, not a handle.
+ * calls are serialised: the engine is process-wide state, not a handle. The
+ * intra-op threads are the machine's physical cores, or OMP_NUM_THREADS when set.
  * Failures return -1 or NULL; the reason is written to standard error
  * ("[korva] ERROR: ...", or a line tagged with its area).
  */
@@ -64,6 +65,36 @@ KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, fl
 
 /* Releases the voice and espeak-ng. Does nothing when no voice is loaded. */
 KORVA_API void korva_unload(void);
+
+/*
+ * Receives successive chunks of audio from korva_tts_stream: `count` mono float
+ * samples at 48 000 Hz, valid only during the call. Return 0 to go on, non-zero
+ * to stop the synthesis early. The engine is busy while the callback runs: any
+ * korva_ function called from inside it fails (NULL / -1) with an error.
+ */
+typedef int (*korva_audio_cb)(const float *samples, int count, void *user);
+
+/*
+ * Synthesises `input_text` like korva_tts, handing the audio to `callback` (with
+ * `user`) chunk by chunk as it is decoded, so that playback can start long
+ * before the end of a long text. The samples are the raw decoder output in
+ * [-1, 1], NOT peak-normalised (the peak is not known until the end):
+ * concatenated, they are korva_tts's samples before its normalisation.
+ * Returns 0 when the text was spoken or the callback stopped it, -1 on failure.
+ */
+KORVA_API int korva_tts_stream(const char *input_text, float speed, korva_audio_cb callback,
+                               void *user);
+
+#define KORVA_PRECISION_FP32 0 /* default: float32 throughout */
+#define KORVA_PRECISION_BF16 1 /* decoder convolutions in bfloat16: about twice as fast */
+
+/*
+ * Chooses the arithmetic of the waveform decoder for later syntheses, loaded
+ * voice or not (it stays until changed). bfloat16 needs a CPU that supports it
+ * and changes the samples slightly (about 40 dB or more below the signal).
+ * Returns 0, or -1 for an unknown value or a CPU without bfloat16 support.
+ */
+KORVA_API int korva_set_precision(int precision);
 
 /*
  * Opens a weights archive and reads its table of tensors, without loading the

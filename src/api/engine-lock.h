@@ -2,9 +2,24 @@
 // Serialises the exported functions: the engine, espeak-ng, the seed counter
 // and the random generator are process-wide.
 
-#include <mutex>
+// Held for the life of one exported call. A thread that already holds it (a
+// stream callback calling back into the library) does not wait for itself:
+// held() is false and the call must refuse.
+class EngineLock {
+ public:
+  EngineLock();
+  ~EngineLock();
+  EngineLock(const EngineLock &) = delete;
+  EngineLock &operator=(const EngineLock &) = delete;
 
-std::mutex &engine_mutex();
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
 
 // Formats into at most 2047 bytes and writes "[korva] ERROR: <text>" to stderr.
 void record_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The error of a call made from inside a stream callback.
+void record_reentry_error();

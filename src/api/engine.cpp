@@ -1,4 +1,5 @@
 // The exported engine functions and the process-wide engine state.
+#include <ATen/record_function.h>
 #include <torch/torch.h>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "model/flow-self-test.h"
 #include "model/korva-vits.h"
 #include "model/threads.h"
+#include "model/wave-sink.h"
 #include "text/phonemizer.h"
 #include "text/tokenizer.h"
 #include "weights/binder.h"
@@ -29,6 +31,8 @@ constexpr float kTargetPeak = 0.95f;
 
 bool engine_ready = false;
 KorvaVITS engine_model{nullptr};
+// Chosen by korva_set_precision; kept across loads.
+bool engine_bf16 = false;
 
 float length_scale_for(float speed) { return speed > 0.0f ? 1.0f / speed : kDefaultLengthScale; }
 
@@ -100,10 +104,91 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
   }
 
   engine_ready = true;
+  if (engine_bf16) engine_model->dec->use_bfloat16(true);
   flow_self_test(*engine_model);
   print_flow_report(*engine_model->flow);
   fprintf(stderr, "[korva] Ready.\n");
   return 0;
+}
+
+// Output of korva_tts: one malloc'ed buffer, filled chunk by chunk.
+class BufferSink : public WaveSink {
+ public:
+  ~BufferSink() override { free(samples); }
+  void begin(int64_t total_samples) override {
+    samples = static_cast<float *>(malloc(static_cast<size_t>(total_samples) * sizeof(float)));
+    out_of_memory = samples == nullptr;
+  }
+  bool write(const float *chunk, int64_t count) override {
+    if (!samples) return false;
+    std::memcpy(samples + count_, chunk, static_cast<size_t>(count) * sizeof(float));
+    count_ += count;
+    return true;
+  }
+  float *release() {
+    float *out = samples;
+    samples = nullptr;
+    return out;
+  }
+  int count() const { return static_cast<int>(count_); }
+  bool out_of_memory = false;
+
+ private:
+  float *samples = nullptr;
+  int64_t count_ = 0;
+};
+
+// Output of korva_tts_stream: the caller's callback.
+class CallbackSink : public WaveSink {
+ public:
+  CallbackSink(korva_audio_cb callback, void *user) : callback_(callback), user_(user) {}
+  void begin(int64_t) override {}
+  bool write(const float *chunk, int64_t count) override {
+    delivered += count;
+    return callback_(chunk, static_cast<int>(count), user_) == 0;
+  }
+  int64_t delivered = 0;
+
+ private:
+  korva_audio_cb callback_;
+  void *user_;
+};
+
+enum class Outcome { kDone, kStopped, kFailed };
+
+// Text -> ids -> model -> sink. Every failure is reported here.
+Outcome synthesize_text(const char *input_text, float speed, WaveSink &sink) {
+  int n_ids = 0;
+  int32_t *ids = nullptr;
+  {
+    RECORD_USER_SCOPE("korva::frontend");
+    char *phonemes = phonemize(input_text);
+    if (!phonemes) {
+      record_error("Phonemize failed");
+      return Outcome::kFailed;
+    }
+    ids = tokenize_to_array(phonemes, &n_ids);
+    free(phonemes);
+  }
+  if (!ids) {
+    record_error("Tokenize failed");
+    return Outcome::kFailed;
+  }
+  try {
+    auto ids_tensor = torch::from_blob(ids, {1, n_ids}, torch::kInt).to(torch::kLong);
+    free(ids);
+    ids = nullptr;
+    auto lengths = torch::full({1}, n_ids, torch::kLong);
+    const bool done = engine_model->synthesize(ids_tensor, lengths, kNoiseScale, kNoiseScaleW,
+                                               length_scale_for(speed), sink);
+    return done ? Outcome::kDone : Outcome::kStopped;
+  } catch (const std::exception &e) {
+    record_error("Inference: %s", e.what());
+  } catch (...) {
+    record_error("Inference: unknown error");
+  }
+  free(ids);
+  return Outcome::kFailed;
 }
 
 float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
@@ -112,50 +197,53 @@ float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
     return nullptr;
   }
   *sample_count = 0;
-
-  char *phonemes = phonemize(input_text);
-  if (!phonemes) {
-    record_error("Phonemize failed");
+  BufferSink sink;
+  const Outcome outcome = synthesize_text(input_text, speed, sink);
+  if (outcome != Outcome::kDone) {
+    if (sink.out_of_memory) record_error("Out of memory");
     return nullptr;
   }
-  int n_ids = 0;
-  int32_t *ids = tokenize_to_array(phonemes, &n_ids);
-  free(phonemes);
-  if (!ids) {
-    record_error("Tokenize failed");
-    return nullptr;
-  }
+  RECORD_USER_SCOPE("korva::output");
+  const int n = sink.count();
+  float *samples = sink.release();
+  const float gain = normalise_peak(samples, n);
+  *sample_count = n;
+  fprintf(stderr, "[korva] %d samples (%.2fs @ 48kHz, gain=%.1fx)\n", n,
+          static_cast<float>(n) / static_cast<float>(kSampleRate), gain);
+  return samples;
+}
 
-  float *samples = nullptr;
+int stream_unlocked(const char *input_text, float speed, korva_audio_cb callback, void *user) {
+  if (!engine_ready || !input_text) {
+    record_error("Not loaded");
+    return -1;
+  }
+  if (!callback) {
+    record_error("No audio callback given");
+    return -1;
+  }
+  CallbackSink sink(callback, user);
+  const Outcome outcome = synthesize_text(input_text, speed, sink);
+  if (outcome == Outcome::kFailed) return -1;
+  fprintf(stderr, "[korva] %lld samples streamed (%.2fs @ 48kHz)%s\n",
+          static_cast<long long>(sink.delivered),
+          static_cast<float>(sink.delivered) / static_cast<float>(kSampleRate),
+          outcome == Outcome::kStopped ? ", stopped by the callback" : "");
+  return 0;
+}
+
+// bfloat16 convolutions need CPU support that the tensor library checks only
+// when one runs: try a tiny one.
+bool bfloat16_supported() {
   try {
-    auto ids_tensor = torch::from_blob(ids, {1, n_ids}, torch::kInt).to(torch::kLong);
-    free(ids);
-    ids = nullptr;
-    auto lengths = torch::full({1}, n_ids, torch::kLong);
-
-    auto wave = engine_model->infer(ids_tensor, lengths, kNoiseScale, kNoiseScaleW,
-                                    length_scale_for(speed));
-    wave = wave.contiguous().to(torch::kCPU);
-    const int n = static_cast<int>(wave.numel());
-    samples = static_cast<float *>(malloc(static_cast<size_t>(n) * sizeof(float)));
-    if (!samples) {
-      record_error("Out of memory");
-      return nullptr;
-    }
-    std::memcpy(samples, wave.data_ptr<float>(), static_cast<size_t>(n) * sizeof(float));
-    const float gain = normalise_peak(samples, n);
-    *sample_count = n;
-    fprintf(stderr, "[korva] %d samples (%.2fs @ 48kHz, gain=%.1fx)\n", n,
-            static_cast<float>(n) / static_cast<float>(kSampleRate), gain);
-    return samples;
+    torch::NoGradGuard no_grad;
+    auto x = torch::ones({1, 2, 8}, torch::kBFloat16);
+    at::conv1d(x, torch::ones({2, 2, 3}, torch::kBFloat16));
+    return true;
   } catch (const std::exception &e) {
-    record_error("Inference: %s", e.what());
-  } catch (...) {
-    record_error("Inference: unknown error");
+    record_error("bfloat16 is not supported here: %s", e.what());
+    return false;
   }
-  free(ids);
-  free(samples);
-  return nullptr;
 }
 
 }  // namespace
@@ -163,7 +251,11 @@ float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
 extern "C" {
 
 KORVA_API int korva_load(const char *weights_path, const char *espeak_data_path) {
-  std::lock_guard<std::mutex> lock(engine_mutex());
+  const EngineLock lock;
+  if (!lock.held()) {
+    record_reentry_error();
+    return -1;
+  }
   try {
     return load_unlocked(weights_path, espeak_data_path);
   } catch (const std::exception &e) {
@@ -178,17 +270,29 @@ KORVA_API int korva_load(const char *weights_path, const char *espeak_data_path)
 }
 
 KORVA_API float *korva_tts(const char *input_text, int *sample_count, float speed) {
-  std::lock_guard<std::mutex> lock(engine_mutex());
+  const EngineLock lock;
+  if (!lock.held()) {
+    record_reentry_error();
+    return nullptr;
+  }
   return tts_unlocked(input_text, sample_count, speed);
 }
 
 KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, float speed) {
-  std::lock_guard<std::mutex> lock(engine_mutex());
+  const EngineLock lock;
+  if (!lock.held()) {
+    record_reentry_error();
+    return -1;
+  }
   int n = 0;
   float *samples = tts_unlocked(input_text, &n, speed);
   if (!samples) return -1;
-  const AudioBuffer buffer = make_audio_buffer(samples, n, kSampleRate, 1);
-  const int written = write_wav(wav_path, &buffer);
+  int written = -1;
+  {
+    RECORD_USER_SCOPE("korva::wav");
+    const AudioBuffer buffer = make_audio_buffer(samples, n, kSampleRate, 1);
+    written = write_wav(wav_path, &buffer);
+  }
   free(samples);
   if (written != 0) {
     record_error("Write WAV failed");
@@ -198,8 +302,39 @@ KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, fl
   return 0;
 }
 
+KORVA_API int korva_tts_stream(const char *input_text, float speed, korva_audio_cb callback,
+                               void *user) {
+  const EngineLock lock;
+  if (!lock.held()) {
+    record_reentry_error();
+    return -1;
+  }
+  return stream_unlocked(input_text, speed, callback, user);
+}
+
+KORVA_API int korva_set_precision(int precision) {
+  const EngineLock lock;
+  if (!lock.held()) {
+    record_reentry_error();
+    return -1;
+  }
+  if (precision != KORVA_PRECISION_FP32 && precision != KORVA_PRECISION_BF16) {
+    record_error("Unknown precision %d", precision);
+    return -1;
+  }
+  const bool bf16 = precision == KORVA_PRECISION_BF16;
+  if (bf16 && !bfloat16_supported()) return -1;
+  engine_bf16 = bf16;
+  if (engine_ready) engine_model->dec->use_bfloat16(bf16);
+  return 0;
+}
+
 KORVA_API void korva_unload(void) {
-  std::lock_guard<std::mutex> lock(engine_mutex());
+  const EngineLock lock;
+  if (!lock.held()) {
+    record_reentry_error();
+    return;
+  }
   if (!engine_ready) return;
   engine_model = KorvaVITS(nullptr);
   phonemizer_shutdown();

@@ -1,5 +1,6 @@
 // The three archive-inspection exports: thin C wrappers that let nothing throw
-// across the boundary.
+// across the boundary. They touch no engine state, so unlike the korva_
+// functions they also work from inside a stream callback (without the lock).
 
 #include <cstdio>
 
@@ -14,7 +15,7 @@ KORVA_API Manifest *manifest_open(const char *path) {
     std::fprintf(stderr, "[manifest] Failed: no path given\n");
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(engine_mutex());
+  const EngineLock lock;
   try {
     return manifest_open_path(path);
   } catch (...) {
@@ -26,12 +27,12 @@ KORVA_API Manifest *manifest_open(const char *path) {
 
 KORVA_API int manifest_count(Manifest *handle) {
   if (handle == nullptr) return -1;
-  std::lock_guard<std::mutex> lock(engine_mutex());
+  const EngineLock lock;
   return static_cast<int>(handle->entries.size());
 }
 
 KORVA_API void manifest_close(Manifest *handle) {
-  std::lock_guard<std::mutex> lock(engine_mutex());
+  const EngineLock lock;
   delete handle;
 }
 

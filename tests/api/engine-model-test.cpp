@@ -1,56 +1,22 @@
 // The engine's lifecycle through the exported C functions, on the full-size
 // golden archive. Each test runs in a process of its own (one engine per process).
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 #include <vector>
 
+#include "engine-fixture.h"
 #include "korva.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-constexpr const char *kEspeakData = "/usr/lib/x86_64-linux-gnu/espeak-ng-data";
-
-class Engine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!fs::exists(KORVA_GOLDEN_ARCHIVE))
-      GTEST_SKIP() << "golden archive " KORVA_GOLDEN_ARCHIVE " absent (shared test data missing)";
-  }
-  void TearDown() override { korva_unload(); }
-
-  // Loads the golden voice and returns the load's stderr.
-  std::string load() {
-    testing::internal::CaptureStderr();
-    const int rc = korva_load(KORVA_GOLDEN_ARCHIVE, kEspeakData);
-    std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(rc, 0) << log;
-    return log;
-  }
-
-  // Synthesises `text`; returns the stderr, the samples in *out.
-  std::string speak(const char *text, float speed, std::vector<float> *out = nullptr) {
-    int n = -7;
-    testing::internal::CaptureStderr();
-    float *samples = korva_tts(text, &n, speed);
-    std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(samples, nullptr) << log;
-    if (samples && out) out->assign(samples, samples + n);
-    free(samples);
-    return log;
-  }
-};
-
-bool contains(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
 
 nlohmann::json golden_case(const std::string &name) {
   std::ifstream in(std::string(KORVA_GOLDEN_DIR) + "/cases.json");
@@ -172,8 +138,9 @@ TEST_F(Engine, WritesWavFilesAndReportsWriterFailures) {
   EXPECT_EQ(korva_tts_to_file("Hi.", "/nonexistent-dir/x.wav", 1.0f), -1);
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(contains(log, "[korva] Wrote " + wav.string() + "\n")) << log;
-  EXPECT_TRUE(contains(log, "[audio_io] Cannot create: /nonexistent-dir/x.wav\n"
-                            "[korva] ERROR: Write WAV failed\n"));
+  EXPECT_TRUE(contains(log,
+                       "[audio_io] Cannot create: /nonexistent-dir/x.wav\n"
+                       "[korva] ERROR: Write WAV failed\n"));
   EXPECT_FALSE(contains(log, "[audio_io] Cannot create: (null)"));
 
   std::ifstream in(wav, std::ios::binary);

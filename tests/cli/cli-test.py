@@ -8,6 +8,7 @@ Exit status 0 when every check passes, 1 when one fails, 77 (skipped) when the
 model group has no voice archive.
 """
 import argparse
+import array
 import json
 import os
 import pty
@@ -86,6 +87,12 @@ def check_usage_errors(c):
     for speed in ("fast", "0", "nan", "1.5x"):
         c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--speed", speed, "hi"], 2,
                          "--speed needs a positive number")
+    c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--stream", "hi"], 2,
+                     "--stream writes raw PCM to standard output")
+    c.expect_failure(["speak", "-m", "v.pt", "-o", "-", "--stream=yes", "hi"], 2,
+                     "option '--stream=yes' takes no value")
+    c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--precision", "fp16", "hi"], 2,
+                     "--precision is fp32 or bf16")
     c.expect_failure(["inspect"], 2, "exactly one archive")
     c.expect_failure(["inspect", "a.pt", "b.pt"], 2, "exactly one archive")
     c.expect(not os.path.exists(wav), "no WAV file after usage errors")
@@ -207,6 +214,19 @@ def check_speak(c, archive):
     c.expect(r.returncode == 0 and samples_reported(r.stderr) == n and len(r.stdout) == 2 * n,
              f"speak -o -: 2n bytes on stdout (n={n}, got {len(r.stdout)})", r)
     c.expect(r.stdout == data[44:], "speak -o -: the same samples as the WAV data")
+
+    # Streamed: the same audio before peak normalisation, so scaled down by the gain.
+    r = c.run(["speak", "-m", archive, "-o", "-", "--stream", text])
+    streamed = array.array("h", r.stdout)
+    normalised = array.array("h", data[44:])
+    c.expect(r.returncode == 0 and len(streamed) == n and b"samples streamed" in r.stderr,
+             f"speak --stream -o -: n samples on stdout (n={n}, got {len(streamed)})", r)
+    if len(streamed) == n and n > 0:
+        gain = max(map(abs, normalised)) / max(1, max(map(abs, streamed)))
+        worst = max(abs(w - s * gain) for w, s in zip(normalised, streamed))
+        c.expect(gain >= 1 and worst <= gain + 2,
+                 f"speak --stream: the WAV's samples divided by its gain (gain {gain:.2f}, "
+                 f"worst difference {worst:.1f})")
 
     r = c.run(["speak", "-m", archive, "-o", "-"], stdin=text.encode() + b"\n")
     c.expect(r.returncode == 0 and r.stdout == data[44:], "speak: text from stdin", r)

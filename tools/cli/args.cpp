@@ -59,7 +59,10 @@ ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<Op
     }
     if (entry == nullptr) throw UsageError("unknown option '" + arg + "'");
 
-    if (inline_value) {
+    if (entry->flag) {
+      if (inline_value) throw UsageError("option '" + arg + "' takes no value");
+      parsed.options[entry->name] = "";
+    } else if (inline_value) {
       parsed.options[entry->name] = *inline_value;
     } else if (i + 1 < args.size()) {
       parsed.options[entry->name] = args[++i];

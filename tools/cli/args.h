@@ -1,7 +1,8 @@
 #pragma once
-// Options and operands of one korva command. Every option takes a value
-// ("--speed 1.5", "--speed=1.5", "-o out.wav"); --help and --version are known
-// to every command; "--" ends the options, and "-" alone is an operand.
+// Options and operands of one korva command. An option takes a value
+// ("--speed 1.5", "--speed=1.5", "-o out.wav") unless it is a flag ("--stream");
+// --help and --version are known to every command; "--" ends the options, and
+// "-" alone is an operand.
 
 #include <map>
 #include <optional>
@@ -9,8 +10,9 @@
 #include <vector>
 
 struct OptionSpec {
-  std::string name;  // long form, without the dashes
-  char letter;       // short form, or 0 for none
+  std::string name;   // long form, without the dashes
+  char letter;        // short form, or 0 for none
+  bool flag = false;  // takes no value; present or not
 };
 
 struct ParsedArgs {
@@ -19,7 +21,7 @@ struct ParsedArgs {
   bool help = false;
   bool version = false;
 
-  // The value of option `name`, if it was given.
+  // The value of option `name`, if it was given (empty for a flag).
   std::optional<std::string> value(const std::string &name) const;
 };
 

@@ -11,27 +11,33 @@
 #include <memory>
 #include <string>
 
+#include "audio/pcm16.h"
 #include "cli-error.h"
 #include "command.h"
 #include "input-text.h"
 #include "korva.h"
-#include "audio/pcm16.h"
 
 namespace {
 
 constexpr const char *kDefaultOutput = "out.wav";
 
 constexpr const char *kHelp =
-    "usage: korva speak [-m VOICE.pt] [-o OUT] [--speed S] [--espeak-data DIR] [TEXT ...]\n"
+    "usage: korva speak [-m VOICE.pt] [-o OUT] [--speed S] [--stream] [--precision P]\n"
+    "                   [--espeak-data DIR] [TEXT ...]\n"
     "\n"
     "Speaks TEXT (the words joined by spaces; standard input when none is given)\n"
     "with the voice in the weights archive VOICE.pt.\n"
     "\n"
     "  -m, --model VOICE.pt   weights archive of the voice (default: the constructed\n"
-    "                         voice, " KORVA_DEFAULT_VOICE ")\n"
+    "                         voice, " KORVA_DEFAULT_VOICE
+    ")\n"
     "  -o, --output OUT       16-bit 48 kHz mono WAV file to write (default out.wav);\n"
     "                         '-' writes raw 16-bit little-endian PCM to standard output\n"
     "      --speed S          speaking rate, a positive number: 2 is twice as fast (default 1.0)\n"
+    "      --stream           with -o -: write each piece of audio as soon as it is decoded;\n"
+    "                         the samples are not peak-normalised, so they sound quieter\n"
+    "      --precision P      fp32 (default) or bf16: decoder convolutions in bfloat16, about\n"
+    "                         twice as fast where the CPU supports it\n"
     "      --espeak-data DIR  espeak-ng data directory (default: espeak-ng's own)\n"
     "  -h, --help             this text\n"
     "      --version          the version\n"
@@ -75,6 +81,26 @@ void speak_to_stdout(const std::string &text, float speed) {
   }
 }
 
+// Raw PCM to standard output, chunk by chunk as the library decodes it.
+void stream_to_stdout(const std::string &text, float speed) {
+  std::signal(SIGPIPE, SIG_IGN);
+  bool write_failed = false;
+  auto write_chunk = [](const float *samples, int count, void *user) {
+    if (write_pcm16(stdout, samples, count) && std::fflush(stdout) == 0) return 0;
+    *static_cast<bool *>(user) = true;
+    return 1;  // nobody is listening: stop synthesising
+  };
+  if (korva_tts_stream(text.c_str(), speed, write_chunk, &write_failed) != 0)
+    throw CommandError("synthesis failed");
+  if (write_failed) throw CommandError("cannot write the audio to standard output");
+}
+
+int parse_precision(const std::string &text) {
+  if (text == "fp32") return KORVA_PRECISION_FP32;
+  if (text == "bf16") return KORVA_PRECISION_BF16;
+  throw UsageError("--precision is fp32 or bf16, got '" + text + "'");
+}
+
 // The voice given with -m, or the constructed default voice where the build put it.
 std::string voice_path(const ParsedArgs &args) {
   if (const auto given = args.value("model")) return *given;
@@ -90,14 +116,23 @@ int run_speak(const ParsedArgs &args) {
   const float speed = args.value("speed") ? parse_speed(*args.value("speed")) : 1.0f;
   const std::string output = args.value("output").value_or(kDefaultOutput);
   const auto espeak_data = args.value("espeak-data");
+  const bool stream = args.value("stream").has_value();
+  const int precision =
+      args.value("precision") ? parse_precision(*args.value("precision")) : KORVA_PRECISION_FP32;
+  if (stream && output != "-") {
+    throw UsageError("--stream writes raw PCM to standard output: use it with -o -");
+  }
   if (output == "-" && isatty(STDOUT_FILENO)) {
     throw UsageError("refusing to write raw audio to a terminal: redirect it or use -o FILE.wav");
   }
+  if (korva_set_precision(precision) != 0) throw CommandError("cannot use that precision here");
 
   const std::string voice = voice_path(args);
   const std::string text = input_text(args.operands);
   LoadedVoice loaded(voice, espeak_data ? espeak_data->c_str() : nullptr);
-  if (output == "-") {
+  if (stream) {
+    stream_to_stdout(text, speed);
+  } else if (output == "-") {
     speak_to_stdout(text, speed);
   } else if (korva_tts_to_file(text.c_str(), output.c_str(), speed) != 0) {
     throw CommandError("cannot speak into '" + output + "'");
@@ -111,7 +146,12 @@ const Command &speak_command() {
   static const Command command{"speak",
                                "speak text into a WAV file or raw PCM",
                                kHelp,
-                               {{"model", 'm'}, {"output", 'o'}, {"speed", 0}, {"espeak-data", 0}},
+                               {{"model", 'm'},
+                                {"output", 'o'},
+                                {"speed", 0},
+                                {"stream", 0, true},
+                                {"precision", 0},
+                                {"espeak-data", 0}},
                                run_speak};
   return command;
 }

@@ -1,0 +1,212 @@
+// korva_tts_stream and korva_set_precision through the C API on the golden archive.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine-fixture.h"
+#include "korva.h"
+
+namespace {
+
+constexpr const char *kSentence = "The quick brown fox jumps over the lazy dog.";
+
+struct Received {
+  std::vector<float> samples;
+  std::vector<int> chunk_sizes;
+  int stop_at_chunk = -1;  // the callback says stop on this chunk (1-based)
+  int delay_ms = 0;
+  int64_t count = 0;  // samples seen by count_only
+};
+
+int count_only(const float *, int count, void *user) {
+  static_cast<Received *>(user)->count += count;
+  return 0;
+}
+
+int collect(const float *samples, int count, void *user) {
+  auto *received = static_cast<Received *>(user);
+  received->samples.insert(received->samples.end(), samples, samples + count);
+  received->chunk_sizes.push_back(count);
+  if (received->delay_ms > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(received->delay_ms));
+  return static_cast<int>(received->chunk_sizes.size()) == received->stop_at_chunk ? 1 : 0;
+}
+
+// korva_tts's samples for the first request of a fresh process (seed 0), made in
+// a child forked before this process starts any tensor work.
+std::vector<float> first_request_in_child(const char *text) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    int n = 0;
+    float *samples = nullptr;
+    if (korva_load(KORVA_GOLDEN_ARCHIVE, kEspeakData) == 0) samples = korva_tts(text, &n, 1.0f);
+    const size_t bytes = samples ? static_cast<size_t>(n) * sizeof(float) : 0;
+    for (size_t done = 0; done < bytes;) {
+      const ssize_t w = write(fds[1], reinterpret_cast<char *>(samples) + done, bytes - done);
+      if (w <= 0) break;
+      done += static_cast<size_t>(w);
+    }
+    _exit(samples ? 0 : 1);
+  }
+  close(fds[1]);
+  std::vector<float> samples;
+  float buffer[4096];
+  size_t pending = 0;  // bytes of a float split across reads
+  for (ssize_t r; (r = read(fds[0], reinterpret_cast<char *>(buffer) + pending,
+                            sizeof buffer - pending)) > 0;) {
+    const size_t bytes = pending + static_cast<size_t>(r);
+    samples.insert(samples.end(), buffer, buffer + bytes / sizeof(float));
+    pending = bytes % sizeof(float);
+    std::memmove(buffer, reinterpret_cast<char *>(buffer) + bytes - pending, pending);
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  return samples;
+}
+
+double peak_rss_mib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0.0;
+}
+
+TEST_F(Engine, StreamedChunksAreKorvaTtsSamplesBeforeNormalisation) {
+  const auto normalised = first_request_in_child(kSentence);
+  ASSERT_FALSE(normalised.empty());
+
+  load();
+  Received received;
+  received.delay_ms = 30;  // a slow consumer changes nothing
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(korva_tts_stream(kSentence, 1.0f, collect, &received), 0);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(contains(log, "[korva] Random seed: 0\n")) << log;
+
+  // Short first chunk for early audio, then longer ones.
+  ASSERT_GT(received.chunk_sizes.size(), 3u);
+  EXPECT_EQ(received.chunk_sizes.front(), 8 * 512);
+  EXPECT_GT(received.chunk_sizes[2], received.chunk_sizes[0]);
+
+  ASSERT_EQ(received.samples.size(), normalised.size());
+  float peak = 0.0f;
+  for (float s : received.samples) peak = std::max(peak, std::fabs(s));
+  const float gain = 0.95f / peak;
+  for (size_t i = 0; i < normalised.size(); ++i)
+    ASSERT_FLOAT_EQ(received.samples[i] * gain, normalised[i]) << "sample " << i;
+  EXPECT_TRUE(contains(log, "samples streamed")) << log;
+}
+
+TEST_F(Engine, TheCallbackCanStopTheStream) {
+  load();
+  Received received;
+  received.stop_at_chunk = 2;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_tts_stream(kSentence, 1.0f, collect, &received), 0);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(received.chunk_sizes.size(), 2u);
+  EXPECT_TRUE(contains(log, "stopped by the callback")) << log;
+  EXPECT_FALSE(contains(log, "decoder output stats")) << log;
+  speak("Still here.", 1.0f);
+}
+
+// Every korva_ call made from inside the callback fails at once instead of waiting
+// for the lock its own thread holds.
+int call_back_in(const float *, int, void *user) {
+  auto *results = static_cast<std::vector<int> *>(user);
+  int n = 0;
+  results->push_back(korva_tts("Again.", &n, 1.0f) == nullptr);
+  results->push_back(korva_tts_to_file("Again.", "never.wav", 1.0f) == -1);
+  results->push_back(korva_tts_stream("Again.", 1.0f, call_back_in, user) == -1);
+  results->push_back(korva_load(KORVA_GOLDEN_ARCHIVE, kEspeakData) == -1);
+  results->push_back(korva_set_precision(KORVA_PRECISION_FP32) == -1);
+  korva_unload();
+  // Archive inspection needs no engine state and still works.
+  Manifest *m = manifest_open(KORVA_GOLDEN_ARCHIVE);
+  results->push_back(manifest_count(m) == 834);
+  manifest_close(m);
+  return 1;
+}
+
+TEST_F(Engine, CallsFromInsideTheCallbackFailCleanly) {
+  load();
+  std::vector<int> results;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_tts_stream("Hello.", 1.0f, call_back_in, &results), 0);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(results, std::vector<int>(6, 1)) << log;
+  size_t errors = 0;
+  for (size_t at = log.find("Called from inside a stream callback"); at != std::string::npos;
+       at = log.find("Called from inside a stream callback", at + 1))
+    ++errors;
+  EXPECT_EQ(errors, 6u) << log;
+  EXPECT_FALSE(std::filesystem::exists("never.wav"));
+  speak("The engine was not unloaded.", 1.0f);
+}
+
+TEST_F(Engine, StreamingNeedsALoadedEngineTextAndACallback) {
+  Received received;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_tts_stream("Hello.", 1.0f, collect, &received), -1);
+  EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "[korva] ERROR: Not loaded\n"));
+  load();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_tts_stream(nullptr, 1.0f, collect, &received), -1);
+  EXPECT_EQ(korva_tts_stream("Hello.", 1.0f, nullptr, nullptr), -1);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(contains(log, "[korva] ERROR: Not loaded\n")) << log;
+  EXPECT_TRUE(contains(log, "[korva] ERROR: No audio callback given\n")) << log;
+  EXPECT_TRUE(received.samples.empty());
+}
+
+TEST_F(Engine, PrecisionIsCheckedAndBfloat16Speaks) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_set_precision(7), -1);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(contains(log, "[korva] ERROR: Unknown precision 7\n")) << log;
+  // Chosen before the load, kept by it.
+  ASSERT_EQ(korva_set_precision(KORVA_PRECISION_BF16), 0);
+  load();
+  std::vector<float> samples;
+  speak(kSentence, 1.0f, &samples);
+  EXPECT_GT(samples.size(), 48000u);
+  for (float s : samples) ASSERT_TRUE(std::isfinite(s));
+  EXPECT_EQ(korva_set_precision(KORVA_PRECISION_FP32), 0);
+}
+
+// A minute of speech needs no more memory than a few seconds: the windows'
+// work space is the same, and streamed samples are not kept.
+TEST_F(Engine, AMinuteOfSpeechTakesNoMoreMemoryThanASentence) {
+  load();
+  Received sentence;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(korva_tts_stream(kSentence, 1.0f, count_only, &sentence), 0);
+  testing::internal::GetCapturedStderr();
+  const double after_sentence = peak_rss_mib();
+
+  std::string text;
+  for (int i = 0; i < 26; ++i)
+    text += "Every morning the farmer walks down to the river and listens to the birds. ";
+  Received minute;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(korva_tts_stream(text.c_str(), 1.0f, count_only, &minute), 0);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_GT(minute.count / 48000.0, 50.0) << log;
+  EXPECT_EQ(minute.count % 512, 0);
+  EXPECT_LT(peak_rss_mib(), after_sentence * 1.1) << "MiB at the peak";
+}
+
+}  // namespace
