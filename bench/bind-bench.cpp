@@ -1,17 +1,24 @@
-// Binding a full-size archive: wall time and peak RSS of manifest_open_path +
-// manifest_bind_parameters into a module tree with the voice's parameter names.
+// Binding a full-size archive: manifest_open_path + manifest_bind_parameters into a
+// module tree with the voice's parameter names, each repeat in a fresh child
+// process so that its peak RSS is that of one load.
 //   bind-bench ARCHIVE [REPEATS]
-// The binder's report lines go to stderr; run with 2>/dev/null. Compare with
-// bench/torch_load_bench.py (torch.load of a state dict of the same size).
+// Reports the median and range of wall and CPU time, and the peak RSS against the
+// archive size, with the binder's own share (peak minus the RSS with the model
+// built). Excluded: building the module tree. The binder's lines go to /dev/null.
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <torch/torch.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "../tests/weights/module-tree.h"
@@ -20,41 +27,69 @@
 
 namespace {
 
-// Peak resident set size of this process so far, in MiB.
-double peak_rss_mib() {
+struct Run {
+  double wall_s = 0, cpu_s = 0;  // open + bind
+  double model_mib = 0;          // RSS with the model built, before binding
+  double peak_mib = 0;           // peak RSS of the whole run
+  int loaded = -1;
+};
+
+double cpu_seconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024.0;
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-// The model's name for a checkpoint key: the key mapping read backwards.
-std::string model_name(const std::string &key) {
-  for (const char *model_prefix : {"enc_p.", "dp.", "dec."}) {
-    const std::string checkpoint_prefix = remap_checkpoint_key(model_prefix);
-    if (key.compare(0, checkpoint_prefix.size(), checkpoint_prefix) == 0) {
-      return model_prefix + key.substr(checkpoint_prefix.size());
-    }
-  }
-  return key;
+double rss_mib() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  return 0.0;
 }
 
-// One parameter per plain tensor and one "weight" per weight_g/weight_v pair, in archive order.
-std::vector<module_tree::ParamSpec> voice_parameters(const Manifest &manifest) {
-  std::vector<std::pair<const std::string *, const ManifestEntry *>> entries;
-  for (const auto &item : manifest.entries) entries.emplace_back(&item.first, &item.second);
-  std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
-    return std::make_pair(std::atoi(a.second->storage_key.c_str()), a.second->offset) <
-           std::make_pair(std::atoi(b.second->storage_key.c_str()), b.second->offset);
-  });
-  std::vector<module_tree::ParamSpec> params;
-  for (const auto &entry : entries) {
-    std::string name = model_name(*entry.first);
-    const size_t at = name.rfind(".weight_");
-    if (at != std::string::npos && name.compare(at, 9, ".weight_g") == 0) continue;
-    if (at != std::string::npos) name = name.substr(0, at) + ".weight";
-    params.emplace_back(name, entry.second->shape);
+// One load in this process; its figures are written to `fd`.
+void child_run(const char *archive, int fd) {
+  if (!std::freopen("/dev/null", "w", stderr)) std::_Exit(1);
+  Run run;
+  std::unique_ptr<Manifest> listed(manifest_open_path(archive));
+  if (listed) {
+    auto model = module_tree::make(module_tree::for_archive(*listed), 0.0f);
+    listed.reset();
+    run.model_mib = rss_mib();
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu_start = cpu_seconds();
+    std::unique_ptr<Manifest> opened(manifest_open_path(archive));
+    run.loaded = opened ? manifest_bind_parameters(*opened, *model, remap_checkpoint_key) : -1;
+    run.cpu_s = cpu_seconds() - cpu_start;
+    run.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
-  return params;
+  const bool ok = write(fd, &run, sizeof run) == static_cast<ssize_t>(sizeof run);
+  std::_Exit(ok ? 0 : 1);
+}
+
+bool measure(const char *archive, Run &run) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return false;
+  const pid_t pid = fork();
+  if (pid == 0) child_run(archive, pipe_fds[1]);
+  close(pipe_fds[1]);
+  const bool got = read(pipe_fds[0], &run, sizeof run) == static_cast<ssize_t>(sizeof run);
+  close(pipe_fds[0]);
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return false;
+  run.peak_mib = usage.ru_maxrss / 1024.0;
+  return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// "median (min-max)" of the values, sorted in place.
+std::string spread(std::vector<double> values, const char *format) {
+  std::sort(values.begin(), values.end());
+  char text[96];
+  std::snprintf(text, sizeof text, format, values[values.size() / 2], values.front(),
+                values.back());
+  return text;
 }
 
 }  // namespace
@@ -64,28 +99,41 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: bind-bench ARCHIVE [REPEATS]\n");
     return 2;
   }
-  const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-  std::unique_ptr<Manifest> manifest(manifest_open_path(argv[1]));
-  if (!manifest) return 1;
-  auto model = module_tree::make(voice_parameters(*manifest), 0.0f);
-  const double model_rss = peak_rss_mib();
-
-  std::vector<double> seconds;
-  int loaded = 0;
-  for (int i = 0; i < repeats; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    std::unique_ptr<Manifest> opened(manifest_open_path(argv[1]));
-    loaded = opened ? manifest_bind_parameters(*opened, *model, remap_checkpoint_key) : -1;
-    seconds.push_back(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  struct stat info {};
+  if (stat(argv[1], &info) != 0) {
+    std::perror(argv[1]);
+    return 1;
   }
-  std::sort(seconds.begin(), seconds.end());
-  std::printf("| what | value |\n|---|---|\n");
+  const double archive_mib = info.st_size / 1048576.0;
+
+  std::vector<double> wall, cpu, model, peak, binder;
+  int loaded = -1;
+  for (int i = 0; i < repeats; ++i) {
+    Run run;
+    if (!measure(argv[1], run) || run.loaded <= 0) {
+      std::fprintf(stderr, "bind-bench: run %d failed (loaded %d)\n", i, run.loaded);
+      return 1;
+    }
+    loaded = run.loaded;
+    wall.push_back(run.wall_s);
+    cpu.push_back(run.cpu_s);
+    model.push_back(run.model_mib);
+    peak.push_back(run.peak_mib);
+    binder.push_back(run.peak_mib - run.model_mib);
+  }
+  std::vector<double> ratio;
+  for (const double p : peak) ratio.push_back(p / archive_mib);
+
+  std::printf("| bind-bench, median (min-max) of %d runs | value |\n|---|---|\n", repeats);
   std::printf("| libtorch | %s, %d threads |\n", TORCH_VERSION, torch::get_num_threads());
-  std::printf("| parameters / loaded | %zu / %d |\n", model->parameters().size(), loaded);
-  std::printf("| open + bind wall time, median of %d (min-max) | %.3f s (%.3f-%.3f) |\n", repeats,
-              seconds[seconds.size() / 2], seconds.front(), seconds.back());
-  std::printf("| peak RSS with the model built, before binding | %.0f MiB |\n", model_rss);
-  std::printf("| peak RSS after binding | %.0f MiB |\n", peak_rss_mib());
-  return loaded > 0 ? 0 : 1;
+  std::printf("| archive | %.0f MiB, %d parameters loaded |\n", archive_mib, loaded);
+  std::printf("| open + bind wall time | %s |\n", spread(wall, "%.3f s (%.3f-%.3f)").c_str());
+  std::printf("| open + bind CPU time | %s |\n", spread(cpu, "%.3f s (%.3f-%.3f)").c_str());
+  std::printf("| RSS with the model built | %s |\n", spread(model, "%.0f MiB (%.0f-%.0f)").c_str());
+  std::printf("| peak RSS | %s |\n", spread(peak, "%.0f MiB (%.0f-%.0f)").c_str());
+  std::printf("| peak RSS / archive size | %s |\n", spread(ratio, "%.2f (%.2f-%.2f)").c_str());
+  std::printf("| binder's share of the peak | %s |\n",
+              spread(binder, "%.0f MiB (%.0f-%.0f)").c_str());
+  return 0;
 }

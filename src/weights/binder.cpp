@@ -1,21 +1,26 @@
-// Fills a module's parameters from the archive: plain copies first, then the
-// weight-normalised pairs folded into the weights that are still missing.
+// Fills a module's parameters from the archive: plain copies, and weight-normalised
+// pairs folded into the weights that have no plain entry. Both happen in one walk,
+// so that each storage record is read once and freed after its last use; the
+// folds' lines are held back and printed after the walk, as a second pass over the
+// parameters would print them.
 
 #include "weights/binder.h"
 
-#include <caffe2/serialize/inline_container.h>
+#include <ATen/ExpandUtils.h>
 #include <torch/torch.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <unordered_map>
+#include <vector>
 
 #include "weights/manifest.h"
+#include "weights/record-cache.h"
 
 namespace {
-
-constexpr int64_t kFloatBytes = 4;
 
 struct Prefix {
   const char *model;
@@ -28,39 +33,47 @@ bool contains(const std::string &text, const char *part) {
   return text.find(part) != std::string::npos;
 }
 
-// Storage key -> the whole record, so a record shared by many tensors is read once.
-class RecordCache {
- public:
-  explicit RecordCache(const std::string &path) : reader_(path) {}
+// A weight with no plain entry of its own, which a weight_g/weight_v pair may fill.
+bool is_fold_candidate(const Manifest &manifest, const std::string &key) {
+  return contains(key, ".weight") && !contains(key, ".weight_g") && !contains(key, ".weight_v") &&
+         manifest.entries.count(key) == 0;
+}
 
-  const std::pair<at::DataPtr, size_t> &get(const std::string &storage_key) {
-    auto found = records_.find(storage_key);
-    if (found == records_.end()) {
-      auto record = reader_.getRecord("data/" + storage_key);
-      found = records_
-                  .emplace(storage_key,
-                           std::make_pair(std::move(std::get<0>(record)), std::get<1>(record)))
-                  .first;
-    }
-    return found->second;
-  }
-
- private:
-  caffe2::serialize::PyTorchStreamReader reader_;
-  std::unordered_map<std::string, std::pair<at::DataPtr, size_t>> records_;
+struct PairKeys {
+  std::string g, v;
 };
 
-// First pass for one parameter; returns whether it was filled.
-bool copy_plain(const Manifest &manifest, RecordCache &cache, const std::string &name,
-                const std::string &key, torch::Tensor &param) {
-  const auto found = manifest.entries.find(key);
-  if (found == manifest.entries.end()) {
-    std::fprintf(stderr, "[manifest] SKIP: %s -> %s\n", name.c_str(), key.c_str());
-    return false;
-  }
-  const ManifestEntry &entry = found->second;
-  const auto &record = cache.get(entry.storage_key);
+PairKeys pair_keys(const std::string &key) {
+  const std::string base = key.substr(0, key.rfind(".weight"));
+  return {base + ".weight_g", base + ".weight_v"};
+}
 
+bool has_pair(const Manifest &manifest, const PairKeys &pair) {
+  return manifest.entries.count(pair.g) != 0 && manifest.entries.count(pair.v) != 0;
+}
+
+// How often the walk below takes each storage record, so that each can be freed after its last use.
+std::unordered_map<std::string, int> count_record_uses(const Manifest &manifest,
+                                                       const std::vector<std::string> &keys) {
+  std::unordered_map<std::string, int> uses;
+  for (const std::string &key : keys) {
+    const auto found = manifest.entries.find(key);
+    if (found != manifest.entries.end()) {
+      ++uses[found->second.storage_key];
+    } else if (is_fold_candidate(manifest, key)) {
+      const PairKeys pair = pair_keys(key);
+      if (!has_pair(manifest, pair)) continue;
+      ++uses[manifest.entries.at(pair.g).storage_key];
+      ++uses[manifest.entries.at(pair.v).storage_key];
+    }
+  }
+  return uses;
+}
+
+// Plain copy of one parameter that has an entry; returns whether it was filled.
+bool copy_plain(const ManifestEntry &entry, RecordCache &cache, const std::string &name,
+                const std::string &key, torch::Tensor &param) {
+  std::shared_ptr<const ArchiveRecord> record = cache.take(entry.storage_key);
   if (entry.shape.size() != static_cast<size_t>(param.dim())) {
     std::fprintf(stderr, "[manifest] Dim mismatch: %s ours=%zu ckpt=%zu\n", name.c_str(),
                  static_cast<size_t>(param.dim()), entry.shape.size());
@@ -73,28 +86,40 @@ bool copy_plain(const Manifest &manifest, RecordCache &cache, const std::string 
     std::fprintf(stderr, "]\n");
     return false;
   }
-  if (!manifest_entry_fits(entry, static_cast<int64_t>(record.second), key)) return false;
-
-  auto *first = static_cast<float *>(record.first.get()) + entry.offset;
+  std::string log;
+  const torch::Tensor values = manifest_record_view(entry, std::move(record), key, log);
+  if (!values.defined()) {
+    std::fputs(log.c_str(), stderr);
+    return false;
+  }
   torch::NoGradGuard no_grad;
-  param.copy_(torch::from_blob(first, entry.shape, torch::kFloat32));
+  param.copy_(values);
   return true;
 }
 
-// A weight with no plain entry of its own but a weight_g/weight_v pair.
-bool is_fold_candidate(const Manifest &manifest, const std::string &key) {
-  return contains(key, ".weight") && !contains(key, ".weight_g") && !contains(key, ".weight_v") &&
-         manifest.entries.count(key) == 0;
+// One half of a pair with manifest_load_tensor's checks and lines (into `log`), but from the cache.
+torch::Tensor take_half(const Manifest &manifest, RecordCache &cache, const std::string &name,
+                        std::string &log) {
+  const ManifestEntry &entry = manifest.entries.at(name);
+  try {
+    return manifest_record_view(entry, cache.take(entry.storage_key), name, log);
+  } catch (const std::exception &error) {
+    log += "[manifest] Failed to load tensor " + name + ": " + exception_text(error) + "\n";
+  } catch (...) {
+    log += "[manifest] Failed to load tensor " + name + ": unknown error\n";
+  }
+  return {};
 }
 
-// Second pass for one parameter; returns whether it was filled.
-bool fold_weight_norm(const Manifest &manifest, const std::string &key, torch::Tensor &param) {
-  const std::string base = key.substr(0, key.rfind(".weight"));
-  const std::string g_key = base + ".weight_g";
-  const std::string v_key = base + ".weight_v";
-  if (manifest.entries.count(g_key) == 0 || manifest.entries.count(v_key) == 0) return false;
-  const torch::Tensor g = manifest_load_tensor(manifest, g_key);
-  const torch::Tensor v = manifest_load_tensor(manifest, v_key);
+// Folds the pair into a weight that has no plain entry; returns whether it was filled.
+// Its lines go to `log`; errors of the arithmetic are thrown.
+bool fold_weight_norm(const Manifest &manifest, RecordCache &cache, const std::string &key,
+                      torch::Tensor &param, std::string &log) {
+  const PairKeys pair = pair_keys(key);
+  // g is one value per row: a copy lets its record go before v's is read, which lowers the peak.
+  torch::Tensor g = take_half(manifest, cache, pair.g, log);
+  if (g.defined()) g = g.clone();
+  const torch::Tensor v = take_half(manifest, cache, pair.v, log);
   if (!g.defined() || !v.defined()) return false;
 
   std::vector<int64_t> dims;
@@ -102,16 +127,16 @@ bool fold_weight_norm(const Manifest &manifest, const std::string &key, torch::T
   const torch::Tensor norm = v.norm(2, dims, /*keepdim=*/true);
   // A zero direction row would give 0 / 0; its weight is zero instead of NaN.
   const torch::Tensor scale = torch::where(norm == 0, torch::zeros_like(norm), g / norm);
-  const torch::Tensor w = v * scale;
-  if (w.sizes() != param.sizes()) {
-    std::fprintf(stderr, "[manifest] WN shape mismatch: %s expected %s got %s\n", key.c_str(),
-                 format_shape(param.sizes()).c_str(), format_shape(w.sizes()).c_str());
+  const std::vector<int64_t> w_sizes = at::infer_size(v.sizes(), scale.sizes());
+  if (c10::IntArrayRef(w_sizes) != param.sizes()) {
+    log += "[manifest] WN shape mismatch: " + key + " expected " + format_shape(param.sizes()) +
+           " got " + format_shape(w_sizes) + "\n";
     return false;
   }
   torch::NoGradGuard no_grad;
-  param.copy_(w);
-  std::fprintf(stderr, "[manifest] WN fold: %s (from %s + %s)\n", key.c_str(), g_key.c_str(),
-               v_key.c_str());
+  // The product v * scale written straight into the parameter: no weight-sized temporary.
+  at::mul_out(param, v, scale);
+  log += "[manifest] WN fold: " + key + " (from " + pair.g + " + " + pair.v + ")\n";
   return true;
 }
 
@@ -135,24 +160,48 @@ std::string format_shape(c10::IntArrayRef sizes) {
 
 int manifest_bind_parameters(const Manifest &manifest, torch::nn::Module &model, KeyMap key_map) {
   try {
-    RecordCache cache(manifest.path);
+    const auto params = model.named_parameters(/*recurse=*/true);
+    std::vector<std::string> keys;
+    keys.reserve(params.size());
+    for (const auto &item : params) keys.push_back(key_map ? key_map(item.key()) : item.key());
+    RecordCache cache(manifest.path, count_record_uses(manifest, keys));
+
     int loaded = 0;
     int skipped = 0;
-    const auto params = model.named_parameters(/*recurse=*/true);
-    for (const auto &item : params) {
-      const std::string key = key_map ? key_map(item.key()) : item.key();
-      torch::Tensor param = item.value();
-      if (copy_plain(manifest, cache, item.key(), key, param)) {
-        ++loaded;
-      } else {
-        ++skipped;
+    int folded = 0;
+    std::string fold_log;                   // printed after the plain copies' lines
+    std::optional<std::string> fold_error;  // ends the binding once those lines are out
+    for (size_t i = 0; i < params.size(); ++i) {
+      const std::string &name = params[i].key();
+      const std::string &key = keys[i];
+      torch::Tensor param = params[i].value();
+      const auto found = manifest.entries.find(key);
+      if (found != manifest.entries.end()) {
+        if (copy_plain(found->second, cache, name, key, param)) {
+          ++loaded;
+        } else {
+          ++skipped;
+        }
+        continue;
+      }
+      std::fprintf(stderr, "[manifest] SKIP: %s -> %s\n", name.c_str(), key.c_str());
+      ++skipped;
+      if (fold_error || !is_fold_candidate(manifest, key) || !has_pair(manifest, pair_keys(key)))
+        continue;
+      try {
+        if (fold_weight_norm(manifest, cache, key, param, fold_log)) ++folded;
+      } catch (const std::exception &error) {
+        fold_error = exception_text(error);
+      } catch (...) {
+        fold_error = "unknown error";
       }
     }
-    for (const auto &item : params) {
-      const std::string key = key_map ? key_map(item.key()) : item.key();
-      torch::Tensor param = item.value();
-      if (is_fold_candidate(manifest, key) && fold_weight_norm(manifest, key, param)) ++loaded;
+    std::fputs(fold_log.c_str(), stderr);
+    if (fold_error) {
+      std::fprintf(stderr, "[manifest] Load failed: %s\n", fold_error->c_str());
+      return -1;
     }
+    loaded += folded;
     std::fprintf(stderr, "[manifest] Loaded %d, skipped %d\n", loaded, skipped);
     return loaded;
   } catch (const std::exception &error) {

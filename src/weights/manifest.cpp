@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -84,21 +83,34 @@ const char *exception_text(const std::exception &error) {
   return error.what();
 }
 
-bool manifest_entry_fits(const ManifestEntry &entry, int64_t record_bytes,
-                         const std::string &name) {
+std::string manifest_entry_problem(const ManifestEntry &entry, int64_t record_bytes,
+                                   const std::string &name) {
   const int64_t count = element_count(entry.shape);
   if (count < 0) {
-    std::fprintf(stderr, "[manifest] Invalid shape for %s: negative or overflowing size\n",
-                 name.c_str());
-    return false;
+    return "[manifest] Invalid shape for " + name + ": negative or overflowing size\n";
   }
   // offset + numel <= record elements, written so that no term can overflow.
   const int64_t record_elements = record_bytes / kFloatBytes;
   if (count > entry.numel || entry.offset < 0 || entry.numel > record_elements - entry.offset) {
-    std::fprintf(stderr, "[manifest] Data too small for %s\n", name.c_str());
-    return false;
+    return "[manifest] Data too small for " + name + "\n";
   }
-  return true;
+  return "";
+}
+
+torch::Tensor manifest_record_view(const ManifestEntry &entry,
+                                   std::shared_ptr<const ArchiveRecord> record,
+                                   const std::string &name, std::string &log) {
+  const std::string problem =
+      manifest_entry_problem(entry, static_cast<int64_t>(record->size), name);
+  if (!problem.empty()) {
+    log += problem;
+    return {};
+  }
+  // from_blob wants a mutable pointer; the view is only ever read.
+  auto *first = static_cast<float *>(record->data.get()) + entry.offset;
+  return torch::from_blob(
+      first, entry.shape, [keep = std::move(record)](void *) {},
+      torch::TensorOptions().dtype(torch::kFloat32));
 }
 
 Manifest *manifest_open_path(const std::string &path) {
@@ -137,19 +149,15 @@ Manifest *manifest_open_path(const std::string &path) {
 torch::Tensor manifest_load_tensor(const Manifest &manifest, const std::string &name) {
   const auto found = manifest.entries.find(name);
   if (found == manifest.entries.end()) return {};
-  const ManifestEntry &entry = found->second;
   try {
     caffe2::serialize::PyTorchStreamReader reader(manifest.path);
-    at::DataPtr data;
-    size_t size = 0;
-    std::tie(data, size) = reader.getRecord("data/" + entry.storage_key);
-    if (!manifest_entry_fits(entry, static_cast<int64_t>(size), name)) return {};
-
-    torch::Tensor tensor = torch::empty(entry.shape, torch::TensorOptions().dtype(torch::kFloat32));
-    std::memcpy(tensor.data_ptr<float>(),
-                static_cast<const char *>(data.get()) + entry.offset * kFloatBytes,
-                tensor.numel() * kFloatBytes);
-    return tensor;
+    auto read = reader.getRecord("data/" + found->second.storage_key);
+    auto record = std::make_shared<const ArchiveRecord>(
+        ArchiveRecord{std::move(std::get<0>(read)), std::get<1>(read)});
+    std::string log;
+    const torch::Tensor view = manifest_record_view(found->second, std::move(record), name, log);
+    std::fputs(log.c_str(), stderr);
+    return view.defined() ? view.clone() : view;
   } catch (const std::exception &error) {
     std::fprintf(stderr, "[manifest] Failed to load tensor %s: %s\n", name.c_str(),
                  exception_text(error));

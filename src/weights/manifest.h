@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,6 +26,12 @@ struct Manifest {
   std::unordered_map<std::string, ManifestEntry> entries;
 };
 
+// One storage record as read from the archive.
+struct ArchiveRecord {
+  at::DataPtr data;
+  size_t size = 0;  // bytes
+};
+
 // Opens the archive and parses its manifest; nullptr on failure (reason on stderr).
 // A scan that meets malformed text stops early and keeps the entries read so far.
 Manifest *manifest_open_path(const std::string &path);
@@ -33,11 +40,19 @@ Manifest *manifest_open_path(const std::string &path);
 // name is absent or the entry cannot be read. Never throws.
 torch::Tensor manifest_load_tensor(const Manifest &manifest, const std::string &name);
 
-// Whether the entry's values lie inside a record of `record_bytes` bytes: sizes
+// "" when the entry's values lie inside a record of `record_bytes` bytes: sizes
 // not negative and their product within int64, product <= numel, offset >= 0,
-// offset + numel elements within the record. When not, prints why, naming the
-// tensor `name`, and returns false; callers then read and allocate nothing.
-bool manifest_entry_fits(const ManifestEntry &entry, int64_t record_bytes, const std::string &name);
+// offset + numel elements within the record. Otherwise the "[manifest] ..." line
+// saying why, naming the tensor `name`; callers then read and allocate nothing.
+std::string manifest_entry_problem(const ManifestEntry &entry, int64_t record_bytes,
+                                   const std::string &name);
+
+// The entry's values as a float32 tensor viewing `record` without a copy (the
+// tensor keeps the record alive; never write through it), or an undefined
+// tensor with manifest_entry_problem's line appended to `log`.
+torch::Tensor manifest_record_view(const ManifestEntry &entry,
+                                   std::shared_ptr<const ArchiveRecord> record,
+                                   const std::string &name, std::string &log);
 
 // An exception's text without libtorch's appended backtrace.
 const char *exception_text(const std::exception &error);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "module-tree.h"
+#include "reference-fold.h"
 #include "test-archive.h"
 #include "weights/manifest.h"
 
@@ -108,6 +109,60 @@ TEST_F(Binder, CopiesPlainAndFoldsWeightNormPairs) {
                            torch::tensor({7.0f, 8.0f}).reshape({1, 1, 2})));
   EXPECT_TRUE(param(*model, "dec.ups.0.weight").requires_grad())
       << "binding must not change the parameter";
+}
+
+TEST_F(Binder, FoldFromASharedRecordEqualsTheSingleTensorLoads) {
+  // One record holds a plain tensor and both halves at odd offsets, so any
+  // difference in reading or arithmetic shows bit for bit.
+  torch::manual_seed(3);
+  const auto values = [](std::vector<int64_t> shape) {
+    const torch::Tensor t = torch::randn(shape);
+    return std::vector<float>(t.data_ptr<float>(), t.data_ptr<float>() + t.numel());
+  };
+  write({{{"x.bias", {3}, values({3})},
+          {"x.weight_g", {5, 1, 1}, values({5, 1, 1})},
+          {"x.weight_v", {5, 7, 3}, values({5, 7, 3})},
+          {"y.weight_v", {4, 2}, values({4, 2})},
+          {"y.weight_g", {4, 1}, values({4, 1})}}});
+  auto model = module_tree::make({{"x.weight", {5, 7, 3}}, {"x.bias", {3}}, {"y.weight", {4, 2}}});
+  const BindResult r = bind(*model);
+  EXPECT_EQ(r.loaded, 3) << r.log;
+  EXPECT_TRUE(torch::equal(param(*model, "x.weight"), reference_fold(*manifest_, "x")));
+  EXPECT_TRUE(torch::equal(param(*model, "y.weight"), reference_fold(*manifest_, "y")));
+  EXPECT_TRUE(torch::equal(param(*model, "x.bias"), manifest_load_tensor(*manifest_, "x.bias")));
+}
+
+TEST_F(Binder, UnreadableHalfIsReportedAndBindingGoesOn) {
+  write_raw(R"({"p.weight_g": {"storage_key": "9", "shape": [1, 1], "numel": 1},)"
+            R"( "p.weight_v": {"storage_key": "0", "offset": 1, "shape": [1, 4], "numel": 4},)"
+            R"( "b": {"storage_key": "0", "shape": [1], "numel": 1}})",
+            {{"0", {5, 6, 7, 8}}});
+  auto model = module_tree::make({{"p.weight", {1, 1}}, {"b", {1}}});
+  const BindResult r = bind(*model);
+  EXPECT_EQ(r.loaded, 1);
+  const std::string skip = "[manifest] SKIP: p.weight -> p.weight\n";
+  const std::string failed = "[manifest] Failed to load tensor p.weight_g: ";
+  const std::string small = "[manifest] Data too small for p.weight_v\n";
+  ASSERT_EQ(r.log.rfind(skip + failed, 0), 0u) << r.log;
+  EXPECT_NE(r.log.find(small + "[manifest] Loaded 1, skipped 1\n"), std::string::npos) << r.log;
+  EXPECT_EQ(param(*model, "b").item<float>(), 5.0f);
+}
+
+TEST_F(Binder, FailingFoldEndsTheBindingAfterThePlainCopies) {
+  // g has three rows against v's two: the arithmetic throws.
+  write({{{"a.weight_g", {3, 1}, {1, 2, 3}},
+          {"a.weight_v", {2, 2}, {1, 1, 1, 1}},
+          {"b.z", {1}, {4}}}});
+  auto model = module_tree::make({{"a.weight", {2, 2}}, {"b.m", {1}}, {"b.z", {1}}});
+  const BindResult r = bind(*model);
+  EXPECT_EQ(r.loaded, -1);
+  const std::string lines =
+      "[manifest] SKIP: a.weight -> a.weight\n"
+      "[manifest] SKIP: b.m -> b.m\n"
+      "[manifest] Load failed: ";
+  EXPECT_EQ(r.log.rfind(lines, 0), 0u) << r.log;
+  EXPECT_EQ(param(*model, "b.z").item<float>(), 4.0f) << "plain copies all happen first";
+  EXPECT_TRUE(torch::all(param(*model, "a.weight") == -1.0f).item<bool>());
 }
 
 TEST_F(Binder, WithoutMappingKeysAreModelNames) {
