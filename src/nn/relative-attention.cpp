@@ -45,38 +45,35 @@ torch::Tensor RelativeMultiHeadAttentionImpl::forward(const torch::Tensor &x,
   // The product is divided afterwards, by the float32 root, to match the trained numerics.
   const float scale = std::sqrt(static_cast<float>(k_channels));
   auto scores = torch::matmul(q, k.transpose(-2, -1)) / scale;
-  auto key_rel = relative_embeddings(emb_rel_k, t).unsqueeze(0).transpose(-2, -1);
-  scores = scores + relative_to_absolute(torch::matmul(q, key_rel)) / scale;
-  if (attn_mask.defined()) scores = scores.masked_fill(attn_mask == 0, kMaskedScore);
+  add_band_(scores, torch::matmul(q, emb_rel_k.transpose(-2, -1).unsqueeze(0)) / scale);
+  if (attn_mask.defined()) scores.masked_fill_(attn_mask == 0, kMaskedScore);
   auto p_attn = torch::softmax(scores, -1);
 
   auto out = torch::matmul(p_attn, v);
-  auto value_rel = relative_embeddings(emb_rel_v, t).unsqueeze(0);
-  out = out + torch::matmul(absolute_to_relative(p_attn), value_rel);
+  out.add_(torch::matmul(band_of(p_attn, window_size), emb_rel_v.unsqueeze(0)));
   out = out.transpose(2, 3).contiguous().reshape({b, channels, t});
   return conv_o(out);
 }
 
-torch::Tensor RelativeMultiHeadAttentionImpl::relative_embeddings(const torch::Tensor &table,
-                                                                  int64_t length) const {
-  const int64_t pad = std::max<int64_t>(length - window_size - 1, 0);
-  const int64_t start = std::max<int64_t>(window_size + 1 - length, 0);
-  auto padded = pad > 0 ? torch::constant_pad_nd(table, {0, 0, pad, pad}, 0) : table;
-  return padded.slice(1, start, start + 2 * length - 1);
+torch::Tensor RelativeMultiHeadAttentionImpl::add_band_(torch::Tensor x,
+                                                        const torch::Tensor &band) {
+  const int64_t t = x.size(-1);
+  const int64_t window = (band.size(-1) - 1) / 2;
+  for (int64_t o = -std::min(window, t - 1); o <= std::min(window, t - 1); ++o)
+    x.diagonal(o, -2, -1).add_(
+        band.select(-1, o + window).narrow(-1, std::max<int64_t>(0, -o), t - std::abs(o)));
+  return x;
 }
 
-// Skewing by zero fills and reshapes instead of a gather: each row of the padded,
-// flattened tensor starts one column further left than the row before.
-torch::Tensor RelativeMultiHeadAttentionImpl::relative_to_absolute(const torch::Tensor &x) {
-  const int64_t b = x.size(0), h = x.size(1), t = x.size(2);
-  auto flat = torch::constant_pad_nd(x, {0, 1}, 0).reshape({b, h, 2 * t * t});
-  flat = torch::constant_pad_nd(flat, {0, t - 1}, 0);
-  return flat.reshape({b, h, t + 1, 2 * t - 1}).slice(2, 0, t).slice(3, t - 1, 2 * t - 1);
-}
-
-torch::Tensor RelativeMultiHeadAttentionImpl::absolute_to_relative(const torch::Tensor &x) {
-  const int64_t b = x.size(0), h = x.size(1), t = x.size(2);
-  auto flat = torch::constant_pad_nd(x, {0, t - 1}, 0).reshape({b, h, t * (2 * t - 1)});
-  flat = torch::constant_pad_nd(flat, {t, 0}, 0);
-  return flat.reshape({b, h, t, 2 * t}).slice(3, 1);
+torch::Tensor RelativeMultiHeadAttentionImpl::band_of(const torch::Tensor &x, int64_t window_size) {
+  const int64_t t = x.size(-1);
+  auto sizes = x.sizes().vec();
+  sizes.back() = 2 * window_size + 1;
+  auto band = torch::zeros(sizes, x.options());
+  for (int64_t o = -std::min<int64_t>(window_size, t - 1);
+       o <= std::min<int64_t>(window_size, t - 1); ++o)
+    band.select(-1, o + window_size)
+        .narrow(-1, std::max<int64_t>(0, -o), t - std::abs(o))
+        .copy_(x.diagonal(o, -2, -1));
+  return band;
 }

@@ -12,12 +12,13 @@ struct RelativeMultiHeadAttentionImpl : torch::nn::Module {
   // x [B, C, T] (queries, keys and values), attn_mask [B, 1, T, T] or undefined -> [B, C, T].
   torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &attn_mask);
 
-  // table [1, 2w + 1, D] -> [1, 2T - 1, D]; row j holds offset j - (T - 1), zero beyond +-w.
-  torch::Tensor relative_embeddings(const torch::Tensor &table, int64_t length) const;
-  // [B, H, T, 2T - 1] indexed by relative offset -> [B, H, T, T] indexed by key position.
-  static torch::Tensor relative_to_absolute(const torch::Tensor &x);
-  // [B, H, T, T] indexed by key position -> [B, H, T, 2T - 1] indexed by relative offset.
-  static torch::Tensor absolute_to_relative(const torch::Tensor &x);
+  // The relative embeddings are zero beyond +-w, so the relative terms live in a
+  // band of 2w + 1 diagonals: [B, H, T, 2w + 1] indexed by offset + w. Building
+  // the [T, 2T - 1] tables instead would cost memory quadratic in T for zeros.
+  // Adds band[.., i, o + w] to x[.., i, i + o] for every offset o that fits; returns x.
+  static torch::Tensor add_band_(torch::Tensor x, const torch::Tensor &band);
+  // x [B, H, T, T] -> band [B, H, T, 2w + 1]: x[.., i, i + o], zero where i + o is outside.
+  static torch::Tensor band_of(const torch::Tensor &x, int64_t window_size);
 
   int32_t channels;
   int32_t n_heads;

@@ -1,4 +1,4 @@
-// The skewing reshapes and the whole attention against a direct per-(i, j) evaluation.
+// The band operations and the whole attention against a direct per-(i, j) evaluation.
 #include "nn/relative-attention.h"
 
 #include <gtest/gtest.h>
@@ -17,48 +17,36 @@ class RelativeAttention : public ::testing::TestWithParam<int64_t> {
   torch::NoGradGuard no_grad_;
 };
 
-// Relative offset of column r in a [.., T, 2T - 1] score tensor.
-int64_t offset_of(int64_t r, int64_t t) { return r - (t - 1); }
-
-TEST_P(RelativeAttention, EmbeddingRowsFollowOffsets) {
+TEST_P(RelativeAttention, AddBandAddsEachOffsetOnItsDiagonal) {
   const int64_t t = GetParam();
-  RelativeMultiHeadAttention attn(kChannels, kHeads, kWindow);
-  auto rows = attn->relative_embeddings(attn->emb_rel_k, t);
-  ASSERT_EQ(rows.sizes(), (std::vector<int64_t>{1, 2 * t - 1, kChannels / kHeads}));
-  for (int64_t r = 0; r < 2 * t - 1; ++r) {
-    const int64_t offset = offset_of(r, t);
-    auto expected = std::abs(offset) <= kWindow ? attn->emb_rel_k[0][offset + kWindow]
-                                                : torch::zeros({kChannels / kHeads});
-    EXPECT_TRUE(torch::equal(rows[0][r], expected)) << "T " << t << " row " << r;
-  }
-}
-
-TEST_P(RelativeAttention, RelativeToAbsoluteMatchesIndexing) {
-  const int64_t t = GetParam();
-  auto rel = torch::randn({2, 3, t, 2 * t - 1});
-  auto abs = RelativeMultiHeadAttentionImpl::relative_to_absolute(rel);
-  ASSERT_EQ(abs.sizes(), (std::vector<int64_t>{2, 3, t, t}));
-  auto a = abs.accessor<float, 4>();
-  auto r = rel.accessor<float, 4>();
+  auto band = torch::randn({2, 3, t, 2 * kWindow + 1});
+  auto x = torch::randn({2, 3, t, t});
+  const auto before = x.clone();
+  RelativeMultiHeadAttentionImpl::add_band_(x, band);
+  auto a = x.accessor<float, 4>(), x0 = before.accessor<float, 4>(), r = band.accessor<float, 4>();
   for (int64_t b = 0; b < 2; ++b)
     for (int64_t h = 0; h < 3; ++h)
       for (int64_t i = 0; i < t; ++i)
-        for (int64_t j = 0; j < t; ++j) ASSERT_EQ(a[b][h][i][j], r[b][h][i][j - i + t - 1]);
+        for (int64_t j = 0; j < t; ++j) {
+          const int64_t offset = j - i;
+          const float added = std::abs(offset) <= kWindow ? r[b][h][i][offset + kWindow] : 0.0f;
+          ASSERT_EQ(a[b][h][i][j], x0[b][h][i][j] + added) << i << ", " << j;
+        }
 }
 
-TEST_P(RelativeAttention, AbsoluteToRelativeMatchesIndexing) {
+TEST_P(RelativeAttention, BandOfReadsEachOffsetFromItsDiagonal) {
   const int64_t t = GetParam();
-  auto abs = torch::randn({2, 3, t, t});
-  auto rel = RelativeMultiHeadAttentionImpl::absolute_to_relative(abs);
-  ASSERT_EQ(rel.sizes(), (std::vector<int64_t>{2, 3, t, 2 * t - 1}));
-  auto a = abs.accessor<float, 4>();
-  auto r = rel.accessor<float, 4>();
+  auto x = torch::randn({2, 3, t, t});
+  auto band = RelativeMultiHeadAttentionImpl::band_of(x, kWindow);
+  ASSERT_EQ(band.sizes(), (std::vector<int64_t>{2, 3, t, 2 * kWindow + 1}));
+  auto a = x.accessor<float, 4>();
+  auto r = band.accessor<float, 4>();
   for (int64_t b = 0; b < 2; ++b)
     for (int64_t h = 0; h < 3; ++h)
       for (int64_t i = 0; i < t; ++i)
-        for (int64_t k = 0; k < 2 * t - 1; ++k) {
-          const int64_t j = i + offset_of(k, t);
-          ASSERT_EQ(r[b][h][i][k], j >= 0 && j < t ? a[b][h][i][j] : 0.0f) << i << "," << k;
+        for (int64_t k = 0; k < 2 * kWindow + 1; ++k) {
+          const int64_t j = i + k - kWindow;
+          ASSERT_EQ(r[b][h][i][k], j >= 0 && j < t ? a[b][h][i][j] : 0.0f) << i << ", " << k;
         }
 }
 
@@ -83,7 +71,8 @@ torch::Tensor naive_attention(RelativeMultiHeadAttentionImpl &attn, const torch:
         for (int64_t j = 0; j < t; ++j) {
           auto key = k[b][h].select(1, j);
           if (std::abs(j - i) <= attn.window_size) key = key + ek[j - i + attn.window_size];
-          const bool masked = seq_mask[b][i].item<float>() == 0 || seq_mask[b][j].item<float>() == 0;
+          const bool masked =
+              seq_mask[b][i].item<float>() == 0 || seq_mask[b][j].item<float>() == 0;
           s[j] = masked ? -1e4 : (q[b][h].select(1, i) * key).sum().item<double>() / scale;
           max_s = std::max(max_s, s[j]);
         }
@@ -103,7 +92,8 @@ TEST_P(RelativeAttention, MatchesNaiveLoop) {
   RelativeMultiHeadAttention attn(kChannels, kHeads, kWindow);
   auto x = torch::randn({2, kChannels, t});
   auto seq_mask = torch::ones({2, t});
-  EXPECT_TRUE(torch::allclose(attn(x, torch::Tensor()), naive_attention(*attn, x, seq_mask), 1e-4, 1e-4));
+  EXPECT_TRUE(
+      torch::allclose(attn(x, torch::Tensor()), naive_attention(*attn, x, seq_mask), 1e-4, 1e-4));
 
   // The second sequence is shorter: positions from `length` on are masked as keys and queries.
   const int64_t length = (t + 1) / 2;
