@@ -33,6 +33,13 @@ std::string format_spread(const Spread &spread, int decimals) {
   return text;
 }
 
+void write_csv_row(FILE *csv, const std::string &quantity, const std::string &configuration,
+                   const Spread &spread) {
+  if (csv)
+    std::fprintf(csv, "%s,%s,%.6g,%.6g,%.6g\n", quantity.c_str(), configuration.c_str(),
+                 spread.median, spread.min, spread.max);
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ Spread spread_of(std::vector<double> values);
 
 // "median [min, max]" with `decimals` digits after the point.
 std::string format_spread(const Spread &spread, int decimals);
+
+// One row of "quantity,configuration,median,min,max" for diffing runs of a
+// benchmark; does nothing when `csv` is null.
+void write_csv_row(FILE *csv, const std::string &quantity, const std::string &configuration,
+                   const Spread &spread);
 
 double seconds_since(std::chrono::steady_clock::time_point start);
 

@@ -49,7 +49,7 @@ int main(int argc, char **argv) {
   const auto z = torch::randn({1, 192, kFrames});
   const double audio_s = static_cast<double>(kFrames * 512) / kSampleRate;
 
-  print_system_header();
+  print_system_header("1, 2");
   std::printf("decoder-bench: %lld frames (%.3f s audio), %d warm-up, %d repeats\n\n",
               static_cast<long long>(kFrames), audio_s, kWarmup, repeats);
   std::printf("| threads | median ms | min ms | max ms | real-time factor |\n");

@@ -1,6 +1,6 @@
 #include "system-header.h"
 
-#include <torch/torch.h>
+#include <torch/version.h>
 
 #include <cstdio>
 #include <fstream>
@@ -52,12 +52,12 @@ std::string commit() {
 
 }  // namespace
 
-void print_system_header() {
+void print_system_header(const std::string &threads) {
   std::printf("| | |\n|---|---|\n");
   std::printf("| CPU | %s (%u logical CPUs) |\n", cpu_model().c_str(),
               std::thread::hardware_concurrency());
   std::printf("| libtorch | %s |\n", TORCH_VERSION);
   std::printf("| BLAS | %s |\n", mapped_blas().c_str());
-  std::printf("| intra-op threads | %d |\n", torch::get_num_threads());
+  std::printf("| intra-op threads | %s |\n", threads.c_str());
   std::printf("| commit | %s |\n\n", commit().c_str());
 }
