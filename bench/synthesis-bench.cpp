@@ -1,72 +1,137 @@
-// Load time, synthesis time and real-time factor through the C API.
-//   synthesis-bench VOICE.pt [REPEATS]
-// Excluded from the synthesis timings: the load and one warm-up request.
-#include <torch/torch.h>
-
+// The engine through its C API: load, real-time factor, time to first audio,
+// peak memory and time per stage, in fp32 and (where the CPU has it) bf16.
+// Each figure is the median [min, max] of repeated runs. Excluded from the
+// synthesis timings: the load and one warm-up request per configuration.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "korva.h"
+#include "fresh-process-measures.h"
+#include "in-process-measures.h"
+#include "synthesis-options.h"
+#include "system-header.h"
 
 namespace {
 
-// About ten seconds of speech at the default rate.
-constexpr const char *kText =
-    "The quick brown fox jumps over the lazy dog, while the patient farmer watches from "
-    "his porch. Every morning he walks to the river, listens to the birds, and thinks about "
-    "the long winter ahead of him.";
+constexpr const char *kUsage =
+    "usage: synthesis-bench VOICE.pt [options]\n"
+    "  --repeats N          runs per figure (3)\n"
+    "  --memory-repeats N   runs per figure of the memory section (1)\n"
+    "  --threads 2,1        intra-op thread counts of the rtf section; the first\n"
+    "                       is used by the others (2)\n"
+    "  --precisions LIST    fp32, bf16 (both)\n"
+    "  --only LIST          load, rtf, stream, memory, stages (all)\n"
+    "  --csv FILE           also write the figures to FILE as CSV\n"
+    "  --log                keep the engine's log on standard error\n";
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+std::vector<std::string> split(const std::string &list) {
+  std::vector<std::string> items;
+  std::stringstream stream(list);
+  for (std::string item; std::getline(stream, item, ',');)
+    if (!item.empty()) items.push_back(item);
+  return items;
 }
 
-// Peak resident memory in MiB since the last reset.
-double peak_rss_mib() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-  return 0.0;
+std::set<std::string> split_set(const std::string &list) {
+  const auto items = split(list);
+  return {items.begin(), items.end()};
 }
 
-void reset_peak_rss() { std::ofstream("/proc/self/clear_refs") << "5"; }
+struct Section {
+  const char *name;
+  void (*measure)(const Options &);
+  bool needs_voice;  // measured on a voice loaded in this process
+};
+
+bool parse(const std::vector<std::string> &args, Options &options, std::string &csv_path) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const bool has_value = i + 1 < args.size();
+    if (args[i] == "--log") {
+      options.log = true;
+    } else if (args[i] == "--repeats" && has_value) {
+      options.repeats = std::max(1, std::atoi(args[++i].c_str()));
+    } else if (args[i] == "--memory-repeats" && has_value) {
+      options.memory_repeats = std::max(1, std::atoi(args[++i].c_str()));
+    } else if (args[i] == "--threads" && has_value) {
+      options.threads.clear();
+      for (const auto &count : split(args[++i]))
+        options.threads.push_back(std::atoi(count.c_str()));
+    } else if (args[i] == "--precisions" && has_value) {
+      options.precision_names = split_set(args[++i]);
+    } else if (args[i] == "--csv" && has_value) {
+      csv_path = args[++i];
+    } else if (args[i] == "--only" && has_value) {
+      options.sections = split_set(args[++i]);
+    } else if (options.voice.empty() && args[i].rfind("--", 0) != 0) {
+      options.voice = args[i];
+    } else {
+      return false;
+    }
+  }
+  return !options.voice.empty() && !options.threads.empty() && options.threads.front() > 0;
+}
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s VOICE.pt [REPEATS]\n", argv[0]);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 2 && args[0] == "--child-load") return child_load(args[1]);
+  if (args.size() == 6 && args[0] == "--child-synth")
+    return child_synth(args[1], std::atoi(args[2].c_str()), std::atoi(args[3].c_str()), args[4],
+                       args[5]);
+
+  Options options;
+  std::string csv_path;
+  if (!parse(args, options, csv_path)) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
-  const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-  if (!freopen("/dev/null", "w", stderr)) return 1;  // the engine's log lines
-
-  auto start = std::chrono::steady_clock::now();
-  if (korva_load(argv[1], nullptr) != 0) return 1;
-  printf("korva_load: %.2f s, peak RSS %.0f MiB (libtorch %s)\n", seconds_since(start),
-         peak_rss_mib(), TORCH_VERSION);
-
-  for (int threads : {1, 2}) {
-    torch::set_num_threads(threads);
-    int n = 0;
-    free(korva_tts(kText, &n, 1.0f));  // warm-up
-    reset_peak_rss();
-    std::vector<double> rtf;
-    for (int i = 0; i < repeats; ++i) {
-      start = std::chrono::steady_clock::now();
-      float *samples = korva_tts(kText, &n, 1.0f);
-      const double elapsed = seconds_since(start);
-      free(samples);
-      rtf.push_back(elapsed / (n / 48000.0));
+  if (!csv_path.empty()) {
+    options.csv = std::fopen(csv_path.c_str(), "w");
+    if (!options.csv) {
+      std::perror(csv_path.c_str());
+      return 1;
     }
-    std::sort(rtf.begin(), rtf.end());
-    printf("threads %d: %.2f s of audio, RTF median %.2f (min %.2f, max %.2f), peak RSS %.0f MiB\n",
-           threads, n / 48000.0, rtf[rtf.size() / 2], rtf.front(), rtf.back(), peak_rss_mib());
+    std::fprintf(options.csv, "quantity,configuration,median,min,max\n");
+  }
+  // The engine logs every request on standard error.
+  if (!options.log && !std::freopen("/dev/null", "w", stderr)) return 1;
+  for (const auto &precision : kPrecisions) {
+    if (!options.precision_names.count(precision.name)) continue;
+    if (korva_set_precision(precision.id) == 0)
+      options.precisions.push_back(precision);
+    else
+      std::printf("%s: refused by korva_set_precision, not measured\n", precision.name);
+  }
+  std::string threads;
+  for (int count : options.threads)
+    threads += (threads.empty() ? "" : ", ") + std::to_string(count);
+  print_system_header(threads);
+
+  // Fresh-process sections first, while this process holds no voice.
+  const Section sections[] = {{"load", measure_load, false},
+                              {"memory", measure_memory, false},
+                              {"rtf", measure_rtf, true},
+                              {"stream", measure_first_audio, true},
+                              {"stages", measure_stages, true}};
+  bool loaded = false;
+  for (const auto &section : sections) {
+    if (!options.sections.count(section.name)) continue;
+    if (section.needs_voice && !loaded) {
+      if (korva_load(options.voice.c_str(), nullptr) != 0) {
+        std::printf("korva_load failed on %s (--log shows why)\n", options.voice.c_str());
+        return 1;
+      }
+      loaded = true;
+    }
+    section.measure(options);
+    std::fflush(stdout);  // a section can take minutes: show each as it ends
   }
   korva_unload();
+  if (options.csv) std::fclose(options.csv);
   return 0;
 }

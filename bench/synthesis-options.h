@@ -1,0 +1,31 @@
+// What the synthesis benchmark measures, as chosen on its command line.
+#pragma once
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "korva.h"
+
+constexpr double kSampleRate = 48000.0;  // of every korva output, Hz
+
+struct Precision {
+  int id;  // KORVA_PRECISION_*
+  const char *name;
+};
+
+constexpr Precision kPrecisions[] = {{KORVA_PRECISION_FP32, "fp32"},
+                                     {KORVA_PRECISION_BF16, "bf16"}};
+
+struct Options {
+  std::string voice;
+  int repeats = 3;
+  int memory_repeats = 1;       // each is a minute of audio per precision
+  std::vector<int> threads{2};  // the first is used where one count is enough
+  std::set<std::string> sections{"load", "rtf", "stream", "memory", "stages"};
+  bool log = false;     // keep the engine's standard error
+  FILE *csv = nullptr;  // where the figures also go as CSV rows, if anywhere
+  std::set<std::string> precision_names{"fp32", "bf16"};
+  std::vector<Precision> precisions;  // of those named, the ones the engine accepts
+};
