@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "model/alignment.h"
+#include "model/flush-denormals.h"
 #include "model/korva-vits.h"
 #include "nn/debug-dump.h"
 
@@ -121,6 +122,7 @@ bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &le
                                float noise_scale, float noise_scale_w, float length_scale,
                                WaveSink &sink, const ChunkSizes &sizes) {
   torch::NoGradGuard no_grad;
+  const FlushDenormals flush_denormals;
 
   const int seed = seed_counter++;
   torch::manual_seed(seed);
