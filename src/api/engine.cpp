@@ -48,6 +48,12 @@ float normalise_peak(float *samples, int n) {
   return gain;
 }
 
+// Largest magnitude, NaN if any: from the extremes, without an |x| copy of a
+// weight that may be tens of MiB.
+float absolute_max(const torch::Tensor &t) {
+  return torch::maximum(t.max().abs(), t.min().abs()).item<float>();
+}
+
 void print_parameter_report(torch::nn::Module &model) {
   int count = 0;
   for (const auto &item : model.named_parameters(true)) {
@@ -56,7 +62,7 @@ void print_parameter_report(torch::nn::Module &model) {
     if (name.find("weight") != std::string::npos && name.find("weight_g") == std::string::npos &&
         name.find("weight_v") == std::string::npos)
       fprintf(stderr, "[korva]   PLAIN_WEIGHT: %s absmax=%.4f\n", name.c_str(),
-              item.value().abs().max().item<float>());
+              absolute_max(item.value()));
   }
   fprintf(stderr, "[korva] Model has %d parameter tensors total\n", count);
 }
