@@ -32,6 +32,8 @@ void record_error(const char *format, ...) {
   fprintf(stderr, "[korva] ERROR: %s\n", text);
 }
 
-void record_reentry_error() {
-  record_error("Called from inside a stream callback: the engine is busy with that stream");
+bool EngineLock::refused() const {
+  if (!held_)
+    record_error("Called from inside a stream callback: the engine is busy with that stream");
+  return !held_;
 }

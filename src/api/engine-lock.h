@@ -4,7 +4,7 @@
 
 // Held for the life of one exported call. A thread that already holds it (a
 // stream callback calling back into the library) does not wait for itself:
-// held() is false and the call must refuse.
+// refused() then reports the error, and the call returns its failure value.
 class EngineLock {
  public:
   EngineLock();
@@ -12,7 +12,7 @@ class EngineLock {
   EngineLock(const EngineLock &) = delete;
   EngineLock &operator=(const EngineLock &) = delete;
 
-  bool held() const { return held_; }
+  bool refused() const;
 
  private:
   bool held_;
@@ -20,6 +20,3 @@ class EngineLock {
 
 // Formats into at most 2047 bytes and writes "[korva] ERROR: <text>" to stderr.
 void record_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
-
-// The error of a call made from inside a stream callback.
-void record_reentry_error();

@@ -258,10 +258,7 @@ extern "C" {
 
 KORVA_API int korva_load(const char *weights_path, const char *espeak_data_path) {
   const EngineLock lock;
-  if (!lock.held()) {
-    record_reentry_error();
-    return -1;
-  }
+  if (lock.refused()) return -1;
   try {
     return load_unlocked(weights_path, espeak_data_path);
   } catch (const std::exception &e) {
@@ -277,19 +274,13 @@ KORVA_API int korva_load(const char *weights_path, const char *espeak_data_path)
 
 KORVA_API float *korva_tts(const char *input_text, int *sample_count, float speed) {
   const EngineLock lock;
-  if (!lock.held()) {
-    record_reentry_error();
-    return nullptr;
-  }
+  if (lock.refused()) return nullptr;
   return tts_unlocked(input_text, sample_count, speed);
 }
 
 KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, float speed) {
   const EngineLock lock;
-  if (!lock.held()) {
-    record_reentry_error();
-    return -1;
-  }
+  if (lock.refused()) return -1;
   int n = 0;
   float *samples = tts_unlocked(input_text, &n, speed);
   if (!samples) return -1;
@@ -311,19 +302,13 @@ KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, fl
 KORVA_API int korva_tts_stream(const char *input_text, float speed, korva_audio_cb callback,
                                void *user) {
   const EngineLock lock;
-  if (!lock.held()) {
-    record_reentry_error();
-    return -1;
-  }
+  if (lock.refused()) return -1;
   return stream_unlocked(input_text, speed, callback, user);
 }
 
 KORVA_API int korva_set_precision(int precision) {
   const EngineLock lock;
-  if (!lock.held()) {
-    record_reentry_error();
-    return -1;
-  }
+  if (lock.refused()) return -1;
   if (precision != KORVA_PRECISION_FP32 && precision != KORVA_PRECISION_BF16) {
     record_error("Unknown precision %d", precision);
     return -1;
@@ -337,10 +322,7 @@ KORVA_API int korva_set_precision(int precision) {
 
 KORVA_API void korva_unload(void) {
   const EngineLock lock;
-  if (!lock.held()) {
-    record_reentry_error();
-    return;
-  }
+  if (lock.refused()) return;
   if (!engine_ready) return;
   engine_model = KorvaVITS(nullptr);
   phonemizer_shutdown();
