@@ -5,7 +5,7 @@ target_compile_definitions(korva_bench_support PRIVATE KORVA_SOURCE_DIR="${CMAKE
 
 korva_bench(frontend-bench korva_text)
 korva_bench(decoder-bench korva_nn korva_bench_support)
-korva_bench(bind-bench korva_weights)
+korva_bench(bind-bench korva_weights korva_bench_support)
 korva_bench(synthesis-bench korva korva_bench_support)
 target_sources(synthesis-bench PRIVATE child-process.cpp fresh-process-measures.cpp
                                        in-process-measures.cpp stage-profile.cpp)

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "../tests/weights/module-tree.h"
+#include "bench-support.h"
 #include "weights/binder.h"
 #include "weights/manifest.h"
 
@@ -41,13 +42,6 @@ double cpu_seconds() {
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-double rss_mib() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-  return 0.0;
-}
-
 // One load in this process; its figures are written to `fd`.
 void child_run(const char *archive, int fd) {
   if (!std::freopen("/dev/null", "w", stderr)) std::_Exit(1);
@@ -56,7 +50,7 @@ void child_run(const char *archive, int fd) {
   if (listed) {
     auto model = module_tree::make(module_tree::for_archive(*listed), 0.0f);
     listed.reset();
-    run.model_mib = rss_mib();
+    run.model_mib = current_rss_mib();
     const auto start = std::chrono::steady_clock::now();
     const double cpu_start = cpu_seconds();
     std::unique_ptr<Manifest> opened(manifest_open_path(archive));
@@ -81,15 +75,6 @@ bool measure(const char *archive, Run &run) {
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return false;
   run.peak_mib = usage.ru_maxrss / 1024.0;
   return got && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// "median (min-max)" of the values, sorted in place.
-std::string spread(std::vector<double> values, const char *format) {
-  std::sort(values.begin(), values.end());
-  char text[96];
-  std::snprintf(text, sizeof text, format, values[values.size() / 2], values.front(),
-                values.back());
-  return text;
 }
 
 }  // namespace
@@ -125,15 +110,17 @@ int main(int argc, char **argv) {
   std::vector<double> ratio;
   for (const double p : peak) ratio.push_back(p / archive_mib);
 
-  std::printf("| bind-bench, median (min-max) of %d runs | value |\n|---|---|\n", repeats);
+  std::printf("| bind-bench, median [min, max] of %d runs | value |\n|---|---|\n", repeats);
   std::printf("| libtorch | %s, %d threads |\n", TORCH_VERSION, torch::get_num_threads());
   std::printf("| archive | %.0f MiB, %d parameters loaded |\n", archive_mib, loaded);
-  std::printf("| open + bind wall time | %s |\n", spread(wall, "%.3f s (%.3f-%.3f)").c_str());
-  std::printf("| open + bind CPU time | %s |\n", spread(cpu, "%.3f s (%.3f-%.3f)").c_str());
-  std::printf("| RSS with the model built | %s |\n", spread(model, "%.0f MiB (%.0f-%.0f)").c_str());
-  std::printf("| peak RSS | %s |\n", spread(peak, "%.0f MiB (%.0f-%.0f)").c_str());
-  std::printf("| peak RSS / archive size | %s |\n", spread(ratio, "%.2f (%.2f-%.2f)").c_str());
+  std::printf("| open + bind wall time | %s |\n",
+              (format_spread(spread_of(wall), 3) + " s").c_str());
+  std::printf("| open + bind CPU time | %s |\n", (format_spread(spread_of(cpu), 3) + " s").c_str());
+  std::printf("| RSS with the model built | %s |\n",
+              (format_spread(spread_of(model), 0) + " MiB").c_str());
+  std::printf("| peak RSS | %s |\n", (format_spread(spread_of(peak), 0) + " MiB").c_str());
+  std::printf("| peak RSS / archive size | %s |\n", format_spread(spread_of(ratio), 2).c_str());
   std::printf("| binder's share of the peak | %s |\n",
-              spread(binder, "%.0f MiB (%.0f-%.0f)").c_str());
+              (format_spread(spread_of(binder), 0) + " MiB").c_str());
   return 0;
 }
