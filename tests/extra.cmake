@@ -24,7 +24,7 @@ set_tests_properties(cli_model PROPERTIES LABELS model FIXTURES_REQUIRED golden 
 # back through korva's own reader.
 add_executable(manifest_dump ${CMAKE_CURRENT_SOURCE_DIR}/weights/manifest-dump.cpp)
 target_link_libraries(manifest_dump PRIVATE korva_weights)
-target_precompile_headers(manifest_dump REUSE_FROM korva_pch)
+korva_reuse_torch_pch(manifest_dump)
 add_test(NAME exporter COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/export/exporter-test.py)
 set_tests_properties(exporter PROPERTIES LABELS unit
   ENVIRONMENT KORVA_MANIFEST_DUMP=$<TARGET_FILE:manifest_dump>)
@@ -37,9 +37,7 @@ add_test(NAME make_default_voice
 set_tests_properties(make_default_voice PROPERTIES FIXTURES_SETUP default_voice LABELS model)
 add_executable(test_voice ${CMAKE_CURRENT_SOURCE_DIR}/voice/constructed-voice-test.cpp)
 target_link_libraries(test_voice PRIVATE korva_core GTest::gtest GTest::gtest_main)
-set_target_properties(test_voice PROPERTIES POSITION_INDEPENDENT_CODE OFF)
-target_compile_options(test_voice PRIVATE -fPIC)
-target_precompile_headers(test_voice REUSE_FROM korva_pch)
+korva_reuse_torch_pch(test_voice)
 target_compile_definitions(test_voice PRIVATE KORVA_DEFAULT_VOICE="${KORVA_DEFAULT_VOICE}"
   KORVA_DEFAULT_VOICE_PERIODS="${CMAKE_BINARY_DIR}/voices/periods")
 gtest_discover_tests(test_voice DISCOVERY_TIMEOUT 60
