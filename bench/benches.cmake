@@ -1,6 +1,7 @@
 # Timing, memory and system facts shared by the benchmarks on libtorch.
 add_library(korva_bench_support STATIC bench-support.cpp system-header.cpp)
-target_link_libraries(korva_bench_support PUBLIC ${TORCH_LIBRARIES})
+# korva_model for the CPU feature probe alone (cpu-features.cpp is all that gets linked from it).
+target_link_libraries(korva_bench_support PUBLIC ${TORCH_LIBRARIES} PRIVATE korva_model)
 target_compile_definitions(korva_bench_support PRIVATE KORVA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 korva_bench(frontend-bench korva_text)

@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "model/cpu-features.h"
+
 namespace {
 
 std::string cpu_model() {
@@ -56,6 +58,10 @@ void print_system_header(const std::string &threads) {
   std::printf("| | |\n|---|---|\n");
   std::printf("| CPU | %s (%u logical CPUs) |\n", cpu_model().c_str(),
               std::thread::hardware_concurrency());
+  const CpuFeatures features = cpu_features();
+  const std::string missing = bfloat16_missing(features);
+  std::printf("| CPU features | %s%s |\n", describe_cpu_features(features).c_str(),
+              missing.empty() ? " (native bfloat16)" : " (no native bfloat16)");
   std::printf("| libtorch | %s |\n", TORCH_VERSION);
   std::printf("| BLAS | %s |\n", mapped_blas().c_str());
   std::printf("| intra-op threads | %s |\n", threads.c_str());

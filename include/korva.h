@@ -90,9 +90,10 @@ KORVA_API int korva_tts_stream(const char *input_text, float speed, korva_audio_
 
 /*
  * Chooses the arithmetic of the waveform decoder for later syntheses, loaded
- * voice or not (it stays until changed). bfloat16 needs a CPU that supports it
- * and changes the samples slightly (about 40 dB or more below the signal).
- * Returns 0, or -1 for an unknown value or a CPU without bfloat16 support.
+ * voice or not (it stays until changed). bfloat16 needs a CPU that runs it
+ * natively (AVX512_BF16 or AMX-BF16) and changes the samples slightly (about
+ * 40 dB or more below the signal). Returns 0, or -1 for an unknown value or a
+ * CPU without native bfloat16 (the precision is then unchanged).
  */
 KORVA_API int korva_set_precision(int precision);
 

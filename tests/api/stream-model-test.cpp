@@ -178,7 +178,22 @@ TEST_F(Engine, StreamingNeedsALoadedEngineTextAndACallback) {
   EXPECT_TRUE(received.samples.empty());
 }
 
+// What /proc/cpuinfo says of native bfloat16, read independently of the library:
+// "" when the CPU has it, else the flags it lacks.
+std::string bfloat16_flags_missing() {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);) {
+    if (line.rfind("flags", 0) != 0) continue;
+    line += ' ';
+    if (contains(line, " avx512_bf16 ") || contains(line, " amx_bf16 ")) return "";
+    break;
+  }
+  return "avx512_bf16 and amx_bf16 (per /proc/cpuinfo)";
+}
+
 TEST_F(Engine, PrecisionIsCheckedAndBfloat16Speaks) {
+  const std::string missing = bfloat16_flags_missing();
+  if (!missing.empty()) GTEST_SKIP() << "needs native bfloat16; this CPU lacks " << missing;
   testing::internal::CaptureStderr();
   EXPECT_EQ(korva_set_precision(7), -1);
   const std::string log = testing::internal::GetCapturedStderr();
@@ -191,6 +206,38 @@ TEST_F(Engine, PrecisionIsCheckedAndBfloat16Speaks) {
   EXPECT_GT(samples.size(), 48000u);
   for (float s : samples) ASSERT_TRUE(std::isfinite(s));
   EXPECT_EQ(korva_set_precision(KORVA_PRECISION_FP32), 0);
+}
+
+// Runs on every CPU: where bfloat16 is native it is offered, elsewhere refused;
+// and, with the features hidden as on a CPU without them, the refusal names
+// what is missing and leaves the engine in float32, its samples unchanged.
+TEST_F(Engine, Bfloat16IsRefusedWithoutNativeSupportAndTheEngineStaysFloat32) {
+  const bool native = bfloat16_flags_missing().empty();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_set_precision(KORVA_PRECISION_BF16), native ? 0 : -1);
+  EXPECT_EQ(korva_set_precision(KORVA_PRECISION_FP32), 0);
+  testing::internal::GetCapturedStderr();
+
+  const auto reference = first_request_in_child();
+  setenv("KORVA_CPU_HIDE", "avx512_bf16,amx_bf16", 1);
+  struct Unhide {
+    ~Unhide() { unsetenv("KORVA_CPU_HIDE"); }
+  } unhide;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_set_precision(KORVA_PRECISION_BF16), -1);
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(contains(log,
+                       "[korva] ERROR: bfloat16 is not supported here: this CPU has "
+                       "neither AVX512_BF16 nor AMX-BF16"))
+      << log;
+  load();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_set_precision(KORVA_PRECISION_BF16), -1);
+  testing::internal::GetCapturedStderr();
+  std::vector<float> samples;
+  speak(kSentence, 1.0f, &samples);
+  ASSERT_EQ(samples.size(), reference.size());
+  EXPECT_EQ(samples, reference);
 }
 
 std::string farmer_text(int sentences) {

@@ -26,9 +26,10 @@ class Checks:
     def __init__(self, korva, work):
         self.korva, self.work, self.failed, self.passed = korva, work, [], 0
 
-    def run(self, args, stdin=b"", stdout=subprocess.PIPE):
+    def run(self, args, stdin=b"", stdout=subprocess.PIPE, env=None):
         return subprocess.run([self.korva] + args, input=stdin, stdout=stdout,
-                              stderr=subprocess.PIPE, timeout=600)
+                              stderr=subprocess.PIPE, timeout=600,
+                              env=None if env is None else {**os.environ, **env})
 
     def expect(self, ok, what, result=None):
         if ok:
@@ -43,9 +44,9 @@ class Checks:
     def path(self, name):
         return os.path.join(self.work, name)
 
-    def expect_failure(self, args, status, reason, stdin=b""):
+    def expect_failure(self, args, status, reason, stdin=b"", env=None):
         """A failure ends in exactly one "korva:" line, the last one on stderr."""
-        r = self.run(args, stdin)
+        r = self.run(args, stdin, env=env)
         lines = r.stderr.decode(errors="replace").splitlines()
         ours = [line for line in lines if line.startswith("korva:")]
         what = f"korva {' '.join(args)}"
@@ -109,6 +110,10 @@ def check_runtime_errors(c):
     c.expect_failure(["speak", "-m", missing, "-o", wav, "hi"], 1,
                      f"cannot load the voice '{missing}'")
     c.expect(not os.path.exists(wav), "no WAV file when the voice cannot be loaded")
+    # As on a CPU without native bfloat16, whatever this one has.
+    c.expect_failure(["speak", "-m", missing, "-o", wav, "--precision", "bf16", "hi"], 1,
+                     "--precision bf16 needs a CPU with AVX512_BF16 or AMX-BF16",
+                     env={"KORVA_CPU_HIDE": "avx512_bf16,amx_bf16"})
 
     # Raw samples would garble a terminal: refused before anything is loaded.
     controller, terminal = pty.openpty()

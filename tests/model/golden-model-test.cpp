@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "golden-support.h"
+#include "model/cpu-features.h"
 #include "model/korva-vits.h"
 #include "weights/binder.h"
 #include "weights/manifest.h"
@@ -162,6 +163,8 @@ TEST_F(GoldenModel, EveryCaseMatchesTheReference) {
 // The opt-in bfloat16 decoder against the float32 reference: at least 40 dB of
 // signal to difference on every case.
 TEST_F(GoldenModel, Bfloat16DecoderStaysFortyDecibelsFromTheReference) {
+  const std::string missing = bfloat16_missing(cpu_features());
+  if (!missing.empty()) GTEST_SKIP() << "needs native bfloat16: " << missing;
   struct Restore {
     ~Restore() { (*model_)->dec->use_bfloat16(false); }
   } restore;

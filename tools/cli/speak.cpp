@@ -125,7 +125,11 @@ int run_speak(const ParsedArgs &args) {
   if (output == "-" && isatty(STDOUT_FILENO)) {
     throw UsageError("refusing to write raw audio to a terminal: redirect it or use -o FILE.wav");
   }
-  if (korva_set_precision(precision) != 0) throw CommandError("cannot use that precision here");
+  if (korva_set_precision(precision) != 0) {
+    throw CommandError(
+        "--precision bf16 needs a CPU with AVX512_BF16 or AMX-BF16, and this one has neither: "
+        "use fp32");
+  }
 
   const std::string voice = voice_path(args);
   const std::string text = input_text(args.operands);
