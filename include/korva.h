@@ -25,13 +25,15 @@
 #define KORVA_H
 
 #define KORVA_VERSION_MAJOR 0
-#define KORVA_VERSION_MINOR 1
+#define KORVA_VERSION_MINOR 2
 
 #if defined(_WIN32)
 #  define KORVA_API __declspec(dllexport)
 #else
 #  define KORVA_API __attribute__((visibility("default")))
 #endif
+
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -96,6 +98,98 @@ KORVA_API int korva_tts_stream(const char *input_text, float speed, korva_audio_
  * CPU without native bfloat16 (the precision is then unchanged).
  */
 KORVA_API int korva_set_precision(int precision);
+
+/* ---- Requests with options ------------------------------------------------
+ *
+ *     korva_options options;
+ *     korva_options_default(&options, sizeof options);
+ *     options.speaker = 3;
+ *     options.native_rate = 1;
+ *     korva_synthesize("Hello, world!", &options, on_audio, user);
+ *
+ * The options struct only ever grows at its end: `size` tells the library which
+ * fields the caller knows, and the fields beyond it keep their defaults.
+ */
+
+/* korva_options.seed: the next value of the process-wide request counter. */
+#define KORVA_SEED_NEXT (-1)
+
+#define KORVA_TIMING_WORD 0    /* a word of the input text */
+#define KORVA_TIMING_PHONEME 1 /* one phoneme of a word */
+
+/* Where one word or phoneme of a request lies in its audio. */
+typedef struct korva_timing {
+  int kind;                /* KORVA_TIMING_WORD or KORVA_TIMING_PHONEME */
+  const char *text;        /* the word as written, or the phoneme; UTF-8, valid during the call */
+  int text_offset;         /* byte offset in the request's text (a phoneme: that of its word) */
+  int text_length;         /* bytes of the request's text it covers */
+  long long start_sample;  /* first sample, at the output rate, from the request's start */
+  long long end_sample;    /* one past the last */
+} korva_timing;
+
+/* Receives timings in order of the audio; return 0 to go on, non-zero to stop. */
+typedef int (*korva_timing_cb)(const korva_timing *timing, void *user);
+
+typedef struct korva_options {
+  size_t size;                /* sizeof(korva_options) as the caller knows it */
+  float speed;                /* speaking rate: 1 normal (default), 2 twice as fast */
+  float length_scale;         /* > 0: duration scale, overriding speed; 0 (default): the
+                                 voice's length scale / speed */
+  float noise_scale;          /* prior noise; < 0 (default): the voice's own */
+  float noise_scale_w;        /* duration noise; < 0 (default): the voice's own */
+  int speaker;                /* speaker id, 0 (default) .. n_speakers - 1 */
+  const char *speaker_name;   /* NULL (default), or a name of the voice's, overriding speaker */
+  long long seed;             /* >= 0: seed of the first utterance (later ones count up);
+                                 KORVA_SEED_NEXT (default): the process-wide counter */
+  int native_rate;            /* 0 (default): 48 000 Hz; 1: the voice's own sample rate */
+  int normalize;              /* 1 (default): numbers, symbols, abbreviations read aloud */
+  int ssml;                   /* 1: the text is SSML (the README lists the subset); 0 (default) */
+  int split_sentences;        /* 1 (default): one utterance per sentence; 0: the whole text as
+                                 one utterance where it fits, sentence by sentence otherwise */
+  float sentence_silence;     /* seconds of silence between sentences (default 0.2) */
+  korva_timing_cb on_timing;  /* NULL (default), or called with each word's and phoneme's span */
+  void *timing_user;          /* passed to on_timing */
+} korva_options;
+
+/*
+ * Fills the first `size` bytes of *options with the defaults and sets
+ * options->size = size. Pass sizeof(korva_options). Returns 0, or -1 for a
+ * NULL pointer or a size smaller than the `size` field.
+ */
+KORVA_API int korva_options_default(korva_options *options, size_t size);
+
+/*
+ * Synthesises `text` with `options` (NULL: the defaults), handing the audio to
+ * `callback` chunk by chunk as korva_tts_stream does: mono float samples at
+ * 48 000 Hz or the voice's own rate, not peak-normalised. Returns 0 when the
+ * text was spoken or a callback stopped it, -1 on failure (a bad option
+ * included; the engine stays usable).
+ */
+KORVA_API int korva_synthesize(const char *text, const korva_options *options,
+                               korva_audio_cb callback, void *user);
+
+/* What the loaded voice is. */
+typedef struct korva_voice_info {
+  size_t size;            /* sizeof(korva_voice_info) as the caller knows it */
+  int sample_rate;        /* the voice's own rate, Hz */
+  int n_speakers;         /* 1 for a voice of one speaker */
+  const char *front_end;  /* "korva", "espeak" or "characters"; valid until korva_unload */
+  float noise_scale;      /* the voice's defaults */
+  float noise_scale_w;
+  float length_scale;
+} korva_voice_info;
+
+/*
+ * Fills the first `size` bytes of *info (pass sizeof(korva_voice_info)) for
+ * the loaded voice. Returns 0, or -1 when no voice is loaded or info is NULL.
+ */
+KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size);
+
+/*
+ * The name of speaker `speaker` of the loaded voice, or NULL when it has none
+ * (or no voice is loaded). Valid until korva_unload.
+ */
+KORVA_API const char *korva_speaker_name(int speaker);
 
 /*
  * Opens a weights archive and reads its table of tensors, without loading the

@@ -2,7 +2,7 @@
 #include <ATen/record_function.h>
 #include <torch/torch.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,44 +11,30 @@
 #include <string>
 
 #include "api/engine-lock.h"
+#include "api/output-sinks.h"
+#include "api/request.h"
+#include "api/synthesis.h"
+#include "audio/peak.h"
 #include "audio/wav-writer.h"
 #include "korva.h"
 #include "model/cpu-features.h"
 #include "model/flow-self-test.h"
 #include "model/korva-vits.h"
 #include "model/threads.h"
-#include "model/wave-sink.h"
 #include "text/phonemizer.h"
-#include "text/tokenizer.h"
 #include "weights/binder.h"
 #include "weights/manifest.h"
 
 namespace {
 
 constexpr int kSampleRate = 48000;
-constexpr float kNoiseScale = 0.66f;
-constexpr float kNoiseScaleW = 0.66f;
-constexpr float kDefaultLengthScale = 1.1f;
-constexpr float kTargetPeak = 0.95f;
 
 bool engine_ready = false;
+// What requests need to know of the loaded voice.
+VoiceFacts engine_voice;
 KorvaVITS engine_model{nullptr};
 // Chosen by korva_set_precision; kept across loads.
 bool engine_bf16 = false;
-
-float length_scale_for(float speed) { return speed > 0.0f ? 1.0f / speed : kDefaultLengthScale; }
-
-// Largest magnitude (NaN never wins) and the gain that brings it to 0.95; quiet
-// output at or below 0.01 is left alone.
-float normalise_peak(float *samples, int n) {
-  float peak = 0.0f;
-  for (int i = 0; i < n; ++i)
-    if (std::fabs(samples[i]) > peak) peak = std::fabs(samples[i]);
-  if (!(peak > 0.01f) || n <= 0) return 1.0f;
-  const float gain = kTargetPeak / peak;
-  for (int i = 0; i < n; ++i) samples[i] *= gain;
-  return gain;
-}
 
 // Largest magnitude, NaN if any: from the extremes, without an |x| copy of a
 // weight that may be tens of MiB.
@@ -119,84 +105,17 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
   return 0;
 }
 
-// Output of korva_tts: one malloc'ed buffer, filled chunk by chunk.
-class BufferSink : public WaveSink {
- public:
-  ~BufferSink() override { free(samples); }
-  void begin(int64_t total_samples) override {
-    samples = static_cast<float *>(malloc(static_cast<size_t>(total_samples) * sizeof(float)));
-    out_of_memory = samples == nullptr;
+// "0.52s @ 48kHz", as the design's summary lines print 48 kHz.
+std::string duration_text(int64_t samples, int rate) {
+  char text[64];
+  if (rate == kSampleRate) {
+    snprintf(text, sizeof text, "%.2fs @ 48kHz",
+             static_cast<float>(samples) / static_cast<float>(rate));
+  } else {
+    snprintf(text, sizeof text, "%.2fs @ %d Hz",
+             static_cast<float>(samples) / static_cast<float>(rate), rate);
   }
-  bool write(const float *chunk, int64_t count) override {
-    if (!samples) return false;
-    std::memcpy(samples + count_, chunk, static_cast<size_t>(count) * sizeof(float));
-    count_ += count;
-    return true;
-  }
-  float *release() {
-    float *out = samples;
-    samples = nullptr;
-    return out;
-  }
-  int count() const { return static_cast<int>(count_); }
-  bool out_of_memory = false;
-
- private:
-  float *samples = nullptr;
-  int64_t count_ = 0;
-};
-
-// Output of korva_tts_stream: the caller's callback.
-class CallbackSink : public WaveSink {
- public:
-  CallbackSink(korva_audio_cb callback, void *user) : callback_(callback), user_(user) {}
-  void begin(int64_t) override {}
-  bool write(const float *chunk, int64_t count) override {
-    delivered += count;
-    return callback_(chunk, static_cast<int>(count), user_) == 0;
-  }
-  int64_t delivered = 0;
-
- private:
-  korva_audio_cb callback_;
-  void *user_;
-};
-
-enum class Outcome { kDone, kStopped, kFailed };
-
-// Text -> ids -> model -> sink. Every failure is reported here.
-Outcome synthesize_text(const char *input_text, float speed, WaveSink &sink) {
-  int n_ids = 0;
-  int32_t *ids = nullptr;
-  {
-    RECORD_USER_SCOPE("korva::frontend");
-    char *phonemes = phonemize(input_text);
-    if (!phonemes) {
-      record_error("Phonemize failed");
-      return Outcome::kFailed;
-    }
-    ids = tokenize_to_array(phonemes, &n_ids);
-    free(phonemes);
-  }
-  if (!ids) {
-    record_error("Tokenize failed");
-    return Outcome::kFailed;
-  }
-  try {
-    auto ids_tensor = torch::from_blob(ids, {1, n_ids}, torch::kInt).to(torch::kLong);
-    free(ids);
-    ids = nullptr;
-    auto lengths = torch::full({1}, n_ids, torch::kLong);
-    const bool done = engine_model->synthesize(ids_tensor, lengths, kNoiseScale, kNoiseScaleW,
-                                               length_scale_for(speed), sink);
-    return done ? Outcome::kDone : Outcome::kStopped;
-  } catch (const std::exception &e) {
-    record_error("Inference: %s", e.what());
-  } catch (...) {
-    record_error("Inference: unknown error");
-  }
-  free(ids);
-  return Outcome::kFailed;
+  return text;
 }
 
 float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
@@ -206,13 +125,14 @@ float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
   }
   *sample_count = 0;
   BufferSink sink;
-  const Outcome outcome = synthesize_text(input_text, speed, sink);
+  const Outcome outcome =
+      synthesize_text(*engine_model, input_text, legacy_request(speed, engine_voice), sink);
   if (outcome != Outcome::kDone) {
-    if (sink.out_of_memory) record_error("Out of memory");
+    if (sink.out_of_memory()) record_error("Out of memory");
     return nullptr;
   }
   RECORD_USER_SCOPE("korva::output");
-  const int n = sink.count();
+  const int n = static_cast<int>(sink.count());
   float *samples = sink.release();
   const float gain = normalise_peak(samples, n);
   *sample_count = n;
@@ -221,23 +141,47 @@ float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
   return samples;
 }
 
-int stream_unlocked(const char *input_text, float speed, korva_audio_cb callback, void *user) {
+// The streaming road of korva_tts_stream and korva_synthesize.
+int stream_request(const char *input_text, const Request &request, korva_audio_cb callback,
+                   void *user) {
+  CallbackSink sink(callback, user);
+  const Outcome outcome = synthesize_text(*engine_model, input_text, request, sink);
+  if (outcome == Outcome::kFailed) return -1;
+  const int rate = request.native_rate ? engine_voice.sample_rate : kSampleRate;
+  fprintf(stderr, "[korva] %lld samples streamed (%s)%s\n",
+          static_cast<long long>(sink.delivered()), duration_text(sink.delivered(), rate).c_str(),
+          outcome == Outcome::kStopped ? ", stopped by the callback" : "");
+  return 0;
+}
+
+// Checks shared by the streaming exports; reported here.
+bool can_stream(const char *input_text, korva_audio_cb callback) {
   if (!engine_ready || !input_text) {
     record_error("Not loaded");
-    return -1;
+    return false;
   }
   if (!callback) {
     record_error("No audio callback given");
+    return false;
+  }
+  return true;
+}
+
+int stream_unlocked(const char *input_text, float speed, korva_audio_cb callback, void *user) {
+  if (!can_stream(input_text, callback)) return -1;
+  return stream_request(input_text, legacy_request(speed, engine_voice), callback, user);
+}
+
+int synthesize_unlocked(const char *text, const korva_options *options, korva_audio_cb callback,
+                        void *user) {
+  if (!can_stream(text, callback)) return -1;
+  std::string problem;
+  const auto request = request_from_options(options, engine_voice, &problem);
+  if (!request) {
+    record_error("Bad options: %s", problem.c_str());
     return -1;
   }
-  CallbackSink sink(callback, user);
-  const Outcome outcome = synthesize_text(input_text, speed, sink);
-  if (outcome == Outcome::kFailed) return -1;
-  fprintf(stderr, "[korva] %lld samples streamed (%.2fs @ 48kHz)%s\n",
-          static_cast<long long>(sink.delivered),
-          static_cast<float>(sink.delivered) / static_cast<float>(kSampleRate),
-          outcome == Outcome::kStopped ? ", stopped by the callback" : "");
-  return 0;
+  return stream_request(text, *request, callback, user);
 }
 
 // Where the CPU lacks native bfloat16 the tensor library emulates it: slower
@@ -301,6 +245,45 @@ KORVA_API int korva_tts_stream(const char *input_text, float speed, korva_audio_
   const EngineLock lock;
   if (lock.refused()) return -1;
   return stream_unlocked(input_text, speed, callback, user);
+}
+
+KORVA_API int korva_options_default(korva_options *options, size_t size) {
+  if (!options || size < sizeof(options->size)) return -1;
+  const korva_options defaults = default_options();
+  std::memcpy(options, &defaults, std::min(size, sizeof defaults));
+  options->size = size;
+  return 0;
+}
+
+KORVA_API int korva_synthesize(const char *text, const korva_options *options,
+                               korva_audio_cb callback, void *user) {
+  const EngineLock lock;
+  if (lock.refused()) return -1;
+  return synthesize_unlocked(text, options, callback, user);
+}
+
+KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size) {
+  const EngineLock lock;
+  if (lock.refused()) return -1;
+  if (!engine_ready || !info || size < sizeof(info->size)) return -1;
+  korva_voice_info facts{};
+  facts.size = size;
+  facts.sample_rate = engine_voice.sample_rate;
+  facts.n_speakers = engine_voice.n_speakers;
+  facts.front_end = "korva";
+  facts.noise_scale = engine_voice.noise_scale;
+  facts.noise_scale_w = engine_voice.noise_scale_w;
+  facts.length_scale = engine_voice.length_scale;
+  std::memcpy(info, &facts, std::min(size, sizeof facts));
+  return 0;
+}
+
+KORVA_API const char *korva_speaker_name(int speaker) {
+  const EngineLock lock;
+  if (lock.refused() || !engine_ready) return nullptr;
+  for (const auto &[name, id] : engine_voice.speaker_ids)
+    if (id == speaker) return name.c_str();
+  return nullptr;
 }
 
 KORVA_API int korva_set_precision(int precision) {

@@ -28,6 +28,21 @@ int main(void) {
   check(korva_tts_to_file("hello", "never.wav", 1.0f) == -1, "korva_tts_to_file before load");
   korva_unload();
 
+  {
+    korva_options options;
+    korva_voice_info info;
+    check(korva_options_default(&options, sizeof options) == 0, "korva_options_default");
+    check(options.size == sizeof options && options.speed == 1.0f &&
+              options.seed == KORVA_SEED_NEXT && options.normalize == 1 &&
+              options.speaker_name == NULL && options.on_timing == NULL,
+          "korva_options_default fills the defaults");
+    check(korva_options_default(NULL, sizeof options) == -1, "korva_options_default(NULL)");
+    check(korva_options_default(&options, 1) == -1, "korva_options_default: size too small");
+    check(korva_synthesize("hello", &options, NULL, NULL) == -1, "korva_synthesize before load");
+    check(korva_get_voice_info(&info, sizeof info) == -1, "korva_get_voice_info before load");
+    check(korva_speaker_name(0) == NULL, "korva_speaker_name before load");
+  }
+
   if (failures == 0) printf("c header: all checks passed\n");
   return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }

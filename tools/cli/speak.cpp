@@ -8,10 +8,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/pcm16.h"
+#include "audio/peak.h"
+#include "audio/wav-writer.h"
 #include "cli-error.h"
 #include "command.h"
 #include "input-text.h"
@@ -69,30 +71,65 @@ class LoadedVoice {
   LoadedVoice &operator=(const LoadedVoice &) = delete;
 };
 
-void speak_to_stdout(const std::string &text, float speed) {
-  int count = 0;
-  std::unique_ptr<float, decltype(&std::free)> samples(korva_tts(text.c_str(), &count, speed),
-                                                       &std::free);
-  if (!samples) throw CommandError("synthesis failed");
+// Writes each chunk as raw PCM to standard output as soon as it is decoded.
+int write_chunk(const float *samples, int count, void *user) {
+  if (write_pcm16(stdout, samples, count) && std::fflush(stdout) == 0) return 0;
+  *static_cast<bool *>(user) = true;
+  return 1;  // nobody is listening: stop synthesising
+}
+
+int collect_chunk(const float *samples, int count, void *user) {
+  auto *all = static_cast<std::vector<float> *>(user);
+  all->insert(all->end(), samples, samples + count);
+  return 0;
+}
+
+// Raw PCM to standard output, chunk by chunk as the library decodes it.
+void stream_to_stdout(const std::string &text, const korva_options &options) {
   // A closed pipe should end in a message, not a silent death by signal.
   std::signal(SIGPIPE, SIG_IGN);
-  if (!write_pcm16(stdout, samples.get(), count) || std::fflush(stdout) != 0) {
+  bool write_failed = false;
+  if (korva_synthesize(text.c_str(), &options, write_chunk, &write_failed) != 0)
+    throw CommandError("synthesis failed");
+  if (write_failed) throw CommandError("cannot write the audio to standard output");
+}
+
+// The whole utterance, peak-normalised as korva_tts normalises it.
+std::vector<float> synthesise(const std::string &text, const korva_options &options) {
+  std::vector<float> samples;
+  if (korva_synthesize(text.c_str(), &options, collect_chunk, &samples) != 0)
+    throw CommandError("synthesis failed");
+  normalise_peak(samples.data(), static_cast<int64_t>(samples.size()));
+  return samples;
+}
+
+void write_to_stdout(const std::vector<float> &samples) {
+  std::signal(SIGPIPE, SIG_IGN);
+  if (!write_pcm16(stdout, samples.data(), static_cast<int>(samples.size())) ||
+      std::fflush(stdout) != 0) {
     throw CommandError("cannot write the audio to standard output");
   }
 }
 
-// Raw PCM to standard output, chunk by chunk as the library decodes it.
-void stream_to_stdout(const std::string &text, float speed) {
-  std::signal(SIGPIPE, SIG_IGN);
-  bool write_failed = false;
-  auto write_chunk = [](const float *samples, int count, void *user) {
-    if (write_pcm16(stdout, samples, count) && std::fflush(stdout) == 0) return 0;
-    *static_cast<bool *>(user) = true;
-    return 1;  // nobody is listening: stop synthesising
-  };
-  if (korva_tts_stream(text.c_str(), speed, write_chunk, &write_failed) != 0)
-    throw CommandError("synthesis failed");
-  if (write_failed) throw CommandError("cannot write the audio to standard output");
+void write_wav_file(const std::string &path, const std::vector<float> &samples, int rate) {
+  const AudioBuffer buffer =
+      make_audio_buffer(samples.data(), static_cast<int>(samples.size()), rate, 1);
+  if (write_wav(path.c_str(), &buffer) != 0) throw CommandError("cannot speak into '" + path + "'");
+}
+
+// The sample rate of what korva_synthesize hands out for `options`.
+int output_rate(const korva_options &options) {
+  korva_voice_info info;
+  if (!options.native_rate || korva_get_voice_info(&info, sizeof info) != 0) return 48000;
+  return info.sample_rate;
+}
+
+// The request the command line describes.
+korva_options request_options(const ParsedArgs &args) {
+  korva_options options;
+  korva_options_default(&options, sizeof options);
+  if (args.value("speed")) options.speed = parse_speed(*args.value("speed"));
+  return options;
 }
 
 int parse_precision(const std::string &text) {
@@ -113,7 +150,7 @@ std::string voice_path(const ParsedArgs &args) {
 }
 
 int run_speak(const ParsedArgs &args) {
-  const float speed = args.value("speed") ? parse_speed(*args.value("speed")) : 1.0f;
+  const korva_options options = request_options(args);
   const std::string output = args.value("output").value_or(kDefaultOutput);
   const auto espeak_data = args.value("espeak-data");
   const bool stream = args.value("stream").has_value();
@@ -135,11 +172,14 @@ int run_speak(const ParsedArgs &args) {
   const std::string text = input_text(args.operands);
   LoadedVoice loaded(voice, espeak_data ? espeak_data->c_str() : nullptr);
   if (stream) {
-    stream_to_stdout(text, speed);
-  } else if (output == "-") {
-    speak_to_stdout(text, speed);
-  } else if (korva_tts_to_file(text.c_str(), output.c_str(), speed) != 0) {
-    throw CommandError("cannot speak into '" + output + "'");
+    stream_to_stdout(text, options);
+    return 0;
+  }
+  const std::vector<float> samples = synthesise(text, options);
+  if (output == "-") {
+    write_to_stdout(samples);
+  } else {
+    write_wav_file(output, samples, output_rate(options));
   }
   return 0;
 }

@@ -1,0 +1,47 @@
+#pragma once
+// One synthesis request as the engine runs it: the caller's korva_options,
+// checked and completed with the loaded voice's defaults.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "korva.h"
+
+// What a request's defaults and checks need to know of the loaded voice.
+struct VoiceFacts {
+  int sample_rate = 48000;  // Hz, of the decoder's output
+  int n_speakers = 1;
+  std::map<std::string, int> speaker_ids;  // name -> id, where the voice names them
+  float noise_scale = 0.66f;
+  float noise_scale_w = 0.66f;
+  float length_scale = 1.0f;
+};
+
+struct Request {
+  float length_scale = 1.0f;
+  float noise_scale = 0.66f;
+  float noise_scale_w = 0.66f;
+  int speaker = 0;
+  std::optional<int64_t> seed;  // none: the process-wide counter's next value
+  bool native_rate = false;
+  bool normalize = false;
+  bool ssml = false;
+  bool split_sentences = false;
+  float sentence_silence = 0.0f;  // seconds
+  korva_timing_cb on_timing = nullptr;
+  void *timing_user = nullptr;
+};
+
+// The defaults of korva_options_default.
+korva_options default_options();
+
+// The request of korva_tts, korva_tts_to_file and korva_tts_stream: the text as
+// it is, with the design's length scale for `speed` (1 / speed, or 1.1 for
+// speed 0, negative or NaN) times the voice's own.
+Request legacy_request(float speed, const VoiceFacts &voice);
+
+// `options` (NULL: the defaults) as a request, or nullopt with the reason in *error.
+std::optional<Request> request_from_options(const korva_options *options, const VoiceFacts &voice,
+                                            std::string *error);
