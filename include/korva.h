@@ -34,6 +34,7 @@
 #endif
 
 #include <stddef.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -167,6 +168,15 @@ KORVA_API int korva_options_default(korva_options *options, size_t size);
  */
 KORVA_API int korva_synthesize(const char *text, const korva_options *options,
                                korva_audio_cb callback, void *user);
+
+/*
+ * Like korva_synthesize, but from `n_ids` token ids already framed as the
+ * voice's front-end frames them (the front-end and the text options are
+ * skipped): for exact work against other implementations of a voice.
+ * Returns 0 or -1 (an id outside the voice's vocabulary included).
+ */
+KORVA_API int korva_synthesize_ids(const int32_t *ids, int n_ids, const korva_options *options,
+                                   korva_audio_cb callback, void *user);
 
 /* What the loaded voice is. */
 typedef struct korva_voice_info {

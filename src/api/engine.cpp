@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "api/engine-lock.h"
@@ -97,6 +98,8 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
     return -1;
   }
 
+  engine_voice = VoiceFacts{};
+  engine_voice.n_vocab = engine_model->enc_p->emb->weight.size(0);
   engine_ready = true;
   if (engine_bf16) engine_model->dec->use_bfloat16(true);
   flow_self_test(*engine_model);
@@ -141,17 +144,21 @@ float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
   return samples;
 }
 
-// The streaming road of korva_tts_stream and korva_synthesize.
-int stream_request(const char *input_text, const Request &request, korva_audio_cb callback,
-                   void *user) {
-  CallbackSink sink(callback, user);
-  const Outcome outcome = synthesize_text(*engine_model, input_text, request, sink);
+// The end of a streamed request: its summary line, and the exports' result.
+int finish_stream(Outcome outcome, const CallbackSink &sink, const Request &request) {
   if (outcome == Outcome::kFailed) return -1;
   const int rate = request.native_rate ? engine_voice.sample_rate : kSampleRate;
   fprintf(stderr, "[korva] %lld samples streamed (%s)%s\n",
           static_cast<long long>(sink.delivered()), duration_text(sink.delivered(), rate).c_str(),
           outcome == Outcome::kStopped ? ", stopped by the callback" : "");
   return 0;
+}
+
+// The streaming road of korva_tts_stream and korva_synthesize.
+int stream_request(const char *input_text, const Request &request, korva_audio_cb callback,
+                   void *user) {
+  CallbackSink sink(callback, user);
+  return finish_stream(synthesize_text(*engine_model, input_text, request, sink), sink, request);
 }
 
 // Checks shared by the streaming exports; reported here.
@@ -172,16 +179,35 @@ int stream_unlocked(const char *input_text, float speed, korva_audio_cb callback
   return stream_request(input_text, legacy_request(speed, engine_voice), callback, user);
 }
 
+// The request `options` describe, or nullopt after reporting why not.
+std::optional<Request> checked_request(const korva_options *options) {
+  std::string problem;
+  auto request = request_from_options(options, engine_voice, &problem);
+  if (!request) record_error("Bad options: %s", problem.c_str());
+  return request;
+}
+
 int synthesize_unlocked(const char *text, const korva_options *options, korva_audio_cb callback,
                         void *user) {
   if (!can_stream(text, callback)) return -1;
-  std::string problem;
-  const auto request = request_from_options(options, engine_voice, &problem);
-  if (!request) {
-    record_error("Bad options: %s", problem.c_str());
+  const auto request = checked_request(options);
+  return request ? stream_request(text, *request, callback, user) : -1;
+}
+
+int synthesize_ids_unlocked(const int32_t *ids, int n_ids, const korva_options *options,
+                            korva_audio_cb callback, void *user) {
+  if (!engine_ready || !ids || n_ids <= 0 || !callback) {
+    record_error(!engine_ready ? "Not loaded"
+                 : !callback   ? "No audio callback given"
+                               : "No token ids given");
     return -1;
   }
-  return stream_request(text, *request, callback, user);
+  const auto request = checked_request(options);
+  if (!request) return -1;
+  CallbackSink sink(callback, user);
+  const Outcome outcome = synthesize_ids(*engine_model, std::vector<int32_t>(ids, ids + n_ids),
+                                         engine_voice.n_vocab, *request, sink);
+  return finish_stream(outcome, sink, *request);
 }
 
 // Where the CPU lacks native bfloat16 the tensor library emulates it: slower
@@ -260,6 +286,13 @@ KORVA_API int korva_synthesize(const char *text, const korva_options *options,
   const EngineLock lock;
   if (lock.refused()) return -1;
   return synthesize_unlocked(text, options, callback, user);
+}
+
+KORVA_API int korva_synthesize_ids(const int32_t *ids, int n_ids, const korva_options *options,
+                                   korva_audio_cb callback, void *user) {
+  const EngineLock lock;
+  if (lock.refused()) return -1;
+  return synthesize_ids_unlocked(ids, n_ids, options, callback, user);
 }
 
 KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size) {

@@ -13,6 +13,7 @@
 struct VoiceFacts {
   int sample_rate = 48000;  // Hz, of the decoder's output
   int n_speakers = 1;
+  int64_t n_vocab = 49;                    // token ids 0 .. n_vocab - 1
   std::map<std::string, int> speaker_ids;  // name -> id, where the voice names them
   float noise_scale = 0.66f;
   float noise_scale_w = 0.66f;

@@ -33,29 +33,23 @@ class SeedScope {
 
 }  // namespace
 
-Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &request,
-                        WaveSink &sink) {
-  int n_ids = 0;
-  int32_t *ids = nullptr;
-  {
-    RECORD_USER_SCOPE("korva::frontend");
-    char *phonemes = phonemize(text);
-    if (!phonemes) {
-      record_error("Phonemize failed");
-      return Outcome::kFailed;
-    }
-    ids = tokenize_to_array(phonemes, &n_ids);
-    free(phonemes);
-  }
-  if (!ids) {
-    record_error("Tokenize failed");
+Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, int64_t n_vocab,
+                       const Request &request, WaveSink &sink) {
+  if (ids.empty()) {
+    record_error("No token ids given");
     return Outcome::kFailed;
   }
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (ids[i] < 0 || ids[i] >= n_vocab) {
+      record_error("Token id %d at position %zu is outside the voice's vocabulary of %lld", ids[i],
+                   i, static_cast<long long>(n_vocab));
+      return Outcome::kFailed;
+    }
+  }
   try {
-    auto ids_tensor = torch::from_blob(ids, {1, n_ids}, torch::kInt).to(torch::kLong);
-    free(ids);
-    ids = nullptr;
-    auto lengths = torch::full({1}, n_ids, torch::kLong);
+    auto ids_tensor =
+        torch::tensor(c10::ArrayRef<int32_t>(ids), torch::kInt).to(torch::kLong).unsqueeze(0);
+    auto lengths = torch::full({1}, static_cast<int64_t>(ids.size()), torch::kLong);
     const SeedScope seed(request.seed);
     const bool done = model.synthesize(ids_tensor, lengths, request.noise_scale,
                                        request.noise_scale_w, request.length_scale, sink);
@@ -65,6 +59,29 @@ Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &r
   } catch (...) {
     record_error("Inference: unknown error");
   }
-  free(ids);
   return Outcome::kFailed;
+}
+
+Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &request,
+                        WaveSink &sink) {
+  std::vector<int32_t> ids;
+  {
+    RECORD_USER_SCOPE("korva::frontend");
+    char *phonemes = phonemize(text);
+    if (!phonemes) {
+      record_error("Phonemize failed");
+      return Outcome::kFailed;
+    }
+    int n_ids = 0;
+    int32_t *framed = tokenize_to_array(phonemes, &n_ids);
+    free(phonemes);
+    if (!framed) {
+      record_error("Tokenize failed");
+      return Outcome::kFailed;
+    }
+    ids.assign(framed, framed + n_ids);
+    free(framed);
+  }
+  // The tokenizer's ids always lie in its table.
+  return synthesize_ids(model, ids, INT32_MAX, request, sink);
 }

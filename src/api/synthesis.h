@@ -1,6 +1,9 @@
 #pragma once
 // The road of one request: text -> ids -> model -> the caller's sink.
 
+#include <cstdint>
+#include <vector>
+
 #include "api/request.h"
 
 struct KorvaVITSImpl;
@@ -12,3 +15,8 @@ enum class Outcome { kDone, kStopped, kFailed };
 // here, through record_error.
 Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &request,
                         WaveSink &sink);
+
+// The same from framed token ids, the front-end skipped. Ids outside
+// [0, n_vocab) are refused.
+Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, int64_t n_vocab,
+                       const Request &request, WaveSink &sink);

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -131,6 +132,37 @@ TEST_F(Options, EveryBadOptionIsAClearErrorAndTheEngineStaysUsable) {
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(contains(log, "No audio callback given")) << log;
   EXPECT_FALSE(synthesize(nullptr).empty());
+}
+
+TEST_F(Options, FramedIdsSpeakAsTheTextTheyComeFrom) {
+  load();
+  // "Hi." as `korva phonemize` frames it.
+  const std::vector<int32_t> ids = {2, 3, 9, 3, 4, 3, 33, 3, 42, 3, 45, 3, 1};
+  korva_options options = defaults();
+  options.seed = 4;
+  std::vector<float> from_ids;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(korva_synthesize_ids(ids.data(), static_cast<int>(ids.size()), &options, collect,
+                                 &from_ids),
+            0);
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(contains(log, "[korva] Random seed: 4\n")) << log;
+  std::vector<float> from_text;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(korva_synthesize("Hi.", &options, collect, &from_text), 0);
+  testing::internal::GetCapturedStderr();
+  ASSERT_FALSE(from_ids.empty());
+  EXPECT_EQ(from_ids, from_text);
+
+  const std::vector<int32_t> bad = {2, 3, 49, 3, 1};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_synthesize_ids(bad.data(), 5, &options, collect, &from_ids), -1);
+  EXPECT_EQ(korva_synthesize_ids(nullptr, 5, &options, collect, &from_ids), -1);
+  EXPECT_EQ(korva_synthesize_ids(bad.data(), 0, &options, collect, &from_ids), -1);
+  log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(contains(log, "Token id 49 at position 2 is outside the voice's vocabulary of 49"))
+      << log;
+  EXPECT_TRUE(contains(log, "No token ids given")) << log;
 }
 
 TEST_F(Options, VoiceInfoDescribesTheLoadedVoice) {
