@@ -202,6 +202,13 @@ KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size);
 KORVA_API const char *korva_speaker_name(int speaker);
 
 /*
+ * Why the last korva_ call of this thread failed: the text of its
+ * "[korva] ERROR: ..." line, or "" when it reported no error. Owned by the
+ * library; valid until this thread's next korva_ call.
+ */
+KORVA_API const char *korva_last_error(void);
+
+/*
  * Opens a weights archive and reads its table of tensors, without loading the
  * voice. Returns a handle to release with manifest_close, or NULL on failure.
  */

@@ -8,11 +8,14 @@ namespace {
 
 std::mutex engine_mutex;
 thread_local bool this_thread_holds = false;
+// The reason of the last failure on this thread, for korva_last_error.
+thread_local char last_error[2048] = "";
 
 }  // namespace
 
 EngineLock::EngineLock() : held_(!this_thread_holds) {
   if (!held_) return;
+  last_error[0] = '\0';
   engine_mutex.lock();
   this_thread_holds = true;
 }
@@ -24,12 +27,11 @@ EngineLock::~EngineLock() {
 }
 
 void record_error(const char *format, ...) {
-  char text[2048];
   va_list args;
   va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
+  vsnprintf(last_error, sizeof last_error, format, args);
   va_end(args);
-  fprintf(stderr, "[korva] ERROR: %s\n", text);
+  fprintf(stderr, "[korva] ERROR: %s\n", last_error);
 }
 
 bool EngineLock::refused() const {
@@ -37,3 +39,5 @@ bool EngineLock::refused() const {
     record_error("Called from inside a stream callback: the engine is busy with that stream");
   return !held_;
 }
+
+const char *last_error_text() { return last_error; }

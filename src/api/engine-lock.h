@@ -20,3 +20,7 @@ class EngineLock {
 
 // Formats into at most 2047 bytes and writes "[korva] ERROR: <text>" to stderr.
 void record_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// The text of the last record_error on this thread since the start of its
+// last exported call; "" when that call reported nothing.
+const char *last_error_text();

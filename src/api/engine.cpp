@@ -319,6 +319,8 @@ KORVA_API const char *korva_speaker_name(int speaker) {
   return nullptr;
 }
 
+KORVA_API const char *korva_last_error(void) { return last_error_text(); }
+
 KORVA_API int korva_set_precision(int precision) {
   const EngineLock lock;
   if (lock.refused()) return -1;

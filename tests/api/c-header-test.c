@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 static int failures = 0;
 
@@ -39,6 +40,9 @@ int main(void) {
     check(korva_options_default(NULL, sizeof options) == -1, "korva_options_default(NULL)");
     check(korva_options_default(&options, 1) == -1, "korva_options_default: size too small");
     check(korva_synthesize("hello", &options, NULL, NULL) == -1, "korva_synthesize before load");
+    check(strcmp(korva_last_error(), "Not loaded") == 0, "korva_last_error names the reason");
+    korva_unload();
+    check(korva_last_error()[0] == '\0', "korva_last_error is cleared by the next call");
     check(korva_get_voice_info(&info, sizeof info) == -1, "korva_get_voice_info before load");
     check(korva_speaker_name(0) == NULL, "korva_speaker_name before load");
   }
