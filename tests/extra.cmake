@@ -55,3 +55,9 @@ set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQU
 # The library's exported symbols: the seven C functions only.
 add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
 set_tests_properties(exports PROPERTIES LABELS unit)
+
+# The converters of trained voices (tools/export), on checkpoints of the shared
+# generator made once per run; skipped without ../shared.
+add_test(NAME converters COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/export/converters-test.py)
+set_tests_properties(converters PROPERTIES LABELS unit SKIP_RETURN_CODE 77
+  ENVIRONMENT KORVA_MANIFEST_DUMP=$<TARGET_FILE:manifest_dump>)
