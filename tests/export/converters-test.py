@@ -16,6 +16,9 @@ import vits_fixtures as fx  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(fx.TOOL))
 sys.path.insert(0, os.path.dirname(fx.GENERATOR))
+import coqui_layout  # noqa: E402
+import hf_layout  # noqa: E402
+import piper_layout  # noqa: E402
 import voice_conversion  # noqa: E402
 import vits_layout  # noqa: E402
 from tensor_match import CheckpointError  # noqa: E402
@@ -166,16 +169,144 @@ class FromVits(Problems):
         self.assertEqual(fx.export("--random-init", "1", "--config", config, "--out", path("x.pt")).returncode, 2)
 
 
+REFERENCES = {}  # shape -> {name: tensor} of its --from-vits conversion
+
+
+def reference(shape):
+    if shape not in REFERENCES:
+        REFERENCES[shape] = dict(voice_conversion.convert(vits_layout, *generated(shape)).tensors)
+    return REFERENCES[shape]
+
+
+class OtherLayouts(Problems):
+    """Each layout's fixture, made from a generated checkpoint, against its --from-vits conversion."""
+
+    def assert_same_tensors(self, shape, tensors, folded=False):
+        expected = reference(shape)
+        if folded:
+            expected, tensors = fx.fold(expected), fx.fold(tensors)
+        self.assertEqual(sorted(tensors), sorted(expected))
+        for name, t in tensors.items():
+            self.assertTrue(torch.allclose(t, expected[name], rtol=1e-6, atol=1e-7) if folded
+                            else torch.equal(t, expected[name]), name)
+
+    def cli(self, flag, source, config, name):
+        out = path(name)
+        result = fx.export(flag, source, *(["--config", config] if config else []), "--out", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return fx.read_archive(out) + (result.stdout,)
+
+    def coqui_files(self, shape, spelling):
+        state, config = fx.load_vits(*generated(shape))
+        checkpoint, coqui_config = fx.coqui(state, config, spelling)
+        torch.save(checkpoint, path(f"{shape}-coqui.pth"))
+        fx.write_json(path(f"{shape}-coqui.json"), coqui_config)
+        return path(f"{shape}-coqui.pth"), path(f"{shape}-coqui.json")
+
+    def test_coqui(self):
+        tensors, voice, stdout = self.cli("--from-coqui", *self.coqui_files("ljs", "weight_g/v"), "coqui.pt")
+        emb = tensors.pop("text_encoder.emb.weight")
+        self.assertTrue(torch.equal(emb[:178], reference("ljs")["text_encoder.emb.weight"]))
+        self.assertTrue(torch.equal(emb[178], torch.full([192], 0.25)))
+        tensors["text_encoder.emb.weight"] = reference("ljs")["text_encoder.emb.weight"]
+        self.assert_same_tensors("ljs", tensors)
+        self.assertIn("disc (1)", stdout)
+        self.assertIn("duration_predictor.post_* (142), posterior_encoder (100)", stdout)
+        self.assertEqual((voice["n_vocab"], voice["front_end"]["blank"], voice["front_end"]["kind"]),
+                         (179, 178, "espeak"))
+        self.assertEqual(voice["front_end"]["symbols"]["'"][0], 176)
+        self.assertNotIn("<BLNK>", voice["front_end"]["symbols"])
+        self.assertEqual(voice["inference"], {"noise_scale": 0.5, "noise_scale_w": 0.9, "length_scale": 1.1})
+
+        multi = voice_conversion.convert(coqui_layout, *self.coqui_files("piper-multi", "parametrizations"))
+        converted = dict(multi.tensors)
+        self.assertIn("waveform_decoder.cond.weight", converted)
+        self.assertEqual(multi.voice["speakers"], {"n_speakers": 4, "gin_channels": 512})
+        self.assertEqual(multi.voice["decoder"]["resblock"], "2")
+        del converted["text_encoder.emb.weight"]
+        expected = {k: v for k, v in reference("piper-multi").items() if k != "text_encoder.emb.weight"}
+        self.assertEqual(sorted(converted), sorted(expected))
+        for name, t in converted.items():
+            self.assertTrue(torch.equal(t, expected[name]), name)
+
+    def piper_files(self, shape, spelling, with_sizes):
+        state, config = fx.load_vits(*generated(shape))
+        checkpoint, voice = fx.piper(state, config, spelling, with_sizes)
+        torch.save(checkpoint, path(f"{shape}-piper.ckpt"))
+        fx.write_json(path(f"{shape}-piper.onnx.json"), voice)
+        return path(f"{shape}-piper.ckpt"), path(f"{shape}-piper.onnx.json")
+
+    def test_piper(self):
+        tensors, voice, stdout = self.cli("--from-piper", *self.piper_files("ljs", "parametrizations", True),
+                                          "piper.pt")
+        self.assert_same_tensors("ljs", tensors)
+        self.assertIn("model_d (1)", stdout)
+        front_end = voice["front_end"]
+        self.assertEqual((front_end["blank"], front_end["start"], front_end["end"]), (0, 1, 2))
+        self.assertEqual((front_end["kind"], front_end["language"]), ("espeak", "en-gb"))
+        self.assertEqual(front_end["symbols"]["b"], [5, 6])
+        self.assertEqual(voice["inference"], {"noise_scale": 0.6, "noise_scale_w": 0.7, "length_scale": 1.2})
+        self.assertEqual(voice["decoder"]["upsample_rates"], [8, 8, 2, 2])
+
+        # sizes left to Piper's defaults: its medium quality, the piper shapes
+        multi = voice_conversion.convert(piper_layout, *self.piper_files("piper-multi", "weight_g/v", False))
+        self.assert_same_tensors("piper-multi", dict(multi.tensors))
+        self.assertEqual(multi.voice["speakers"], {"n_speakers": 4, "gin_channels": 512, "names": {
+            "speaker0": 0, "speaker1": 1, "speaker2": 2, "speaker3": 3}})
+
+    def test_hugging_face(self):
+        state, config = fx.load_vits(*generated("ljs"))
+        directory = fx.hf(state, config, path("hf"), "parametrizations")
+        tensors, voice, stdout = self.cli("--from-hf", directory, None, "hf.pt")
+        self.assertIn("waveform_decoder.ups.0.weight", tensors)
+        self.assert_same_tensors("ljs", tensors, folded=True)
+        self.assertIn("duration_predictor.post_* (142), posterior_encoder (100)", stdout)
+        front_end = voice["front_end"]
+        self.assertEqual((front_end["kind"], front_end["blank"], front_end["symbols"]["a"]), ("characters", 0, [43]))
+        self.assertEqual(voice["inference"]["length_scale"], 0.5)
+
+        binary = fx.hf(state, config, path("hf-bin"), "weight_g/v", weights="pytorch_model.bin")
+        self.assert_same_tensors("ljs", dict(voice_conversion.convert(hf_layout, binary).tensors), folded=True)
+
+    def test_speaker_parts_of_hugging_face_names(self):
+        for theirs, ours in (("embed_speaker.weight", "emb_g.weight"), ("decoder.cond.bias", "waveform_decoder.cond.bias"),
+                             ("duration_predictor.cond.weight", "duration_predictor.cond.weight"),
+                             ("flow.flows.3.wavenet.cond_layer.weight_g", "flow.flows.3.enc.cond_layer.weight_g")):
+            self.assertEqual(hf_layout.rename(theirs), ours)
+
+    def test_bad_inputs_list_every_problem_and_write_nothing(self):
+        checkpoint, config = generated("ljs")
+        state, shared = fx.load_vits(checkpoint, config)
+        _, coqui_config = fx.coqui({"enc_p.emb.weight": state["enc_p.emb.weight"]}, shared, "weight_g/v")
+        del coqui_config["characters"], coqui_config["audio"]
+        coqui_config["model_args"]["use_d_vector_file"] = True
+        fx.write_json(path("bad-coqui.json"), coqui_config)
+        torch.save({"config": {}, "model": {"text_encoder.emb.weight": state["enc_p.emb.weight"]}},
+                   path("small-coqui.pth"))
+        self.assert_refused(["--from-coqui", path("small-coqui.pth"), "--config", path("bad-coqui.json")],
+                            path("x.pt"), "missing field audio.sample_rate", "missing field characters.pad",
+                            "use_d_vector_file is true: korva does not run speaker d-vectors")
+
+        _, voice = fx.piper({}, shared, "weight_g/v", True)
+        del voice["phoneme_id_map"]["^"]
+        voice["phoneme_id_map"]["x"] = 9
+        fx.write_json(path("bad-piper.onnx.json"), voice)
+        torch.save({"epoch": 1}, path("bad-piper.ckpt"))
+        self.assert_refused(["--from-piper", path("bad-piper.ckpt"), "--config", path("bad-piper.onnx.json")],
+                            path("x.pt"), "expected a Lightning checkpoint", "phoneme_id_map has no '^' (the start id)",
+                            "phoneme_id_map['x'] is 9, expected a list of ids")
+
+        os.makedirs(path("bad-hf"), exist_ok=True)
+        with open(path("bad-hf/model.safetensors"), "wb") as f:
+            f.write(b"\x10\0\0\0\0\0\0\0{not json}")
+        self.assert_refused(["--from-hf", path("bad-hf")], path("x.pt"), "unreadable header",
+                            "no such file: " + path("bad-hf/config.json"))
+
+
 class Library(unittest.TestCase):
-    def test_weight_norm_spellings_and_plain_weights_fill_the_same_slots(self):
+    def test_a_weight_given_in_both_forms_is_refused(self):
         checkpoint, config = generated("piper-multi")
-        reference = voice_conversion.convert(vits_layout, checkpoint, config)
         state, _ = fx.load_vits(checkpoint, config)
-        torch.save({"model": fx.parametrized(state)}, path("parametrized.pth"))
-        respelled = voice_conversion.convert(vits_layout, path("parametrized.pth"), config)
-        self.assertEqual([n for n, _ in respelled.tensors], [n for n, _ in reference.tensors])
-        for (name, a), (_, b) in zip(respelled.tensors, reference.tensors):
-            self.assertTrue(torch.equal(a, b), name)
         both = {k: state[k] for k in ("dec.ups.0.weight_g", "dec.ups.0.weight_v")}
         torch.save({"model": dict(both, **{"dec.ups.0.weight": torch.zeros(256, 128, 16)})}, path("both.pth"))
         with self.assertRaises(CheckpointError) as caught:

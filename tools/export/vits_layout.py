@@ -33,10 +33,13 @@ def dropped_group(key):
     return "dp.post_*" if key.startswith("dp.post_") else key.partition(".")[0]
 
 
-def read_sizes(fields, prefix):
-    """The text encoder and decoder sections from fields named as the public VITS config names them."""
-    text_encoder = {name: fields.get(prefix + name, "int") for name in _TEXT_ENCODER}
-    decoder = {name: fields.get(prefix + name, kind) for name, kind in _DECODER}
+def read_sizes(fields, prefix, defaults=None):
+    """The text encoder and decoder sections from fields named as the public VITS
+    config names them; without `defaults` every one is required."""
+    def get(name, kind):
+        return fields.get(prefix + name, kind, *([defaults[name]] if defaults else []))
+    text_encoder = {name: get(name, "int") for name in _TEXT_ENCODER}
+    decoder = {name: get(name, kind) for name, kind in _DECODER}
     return text_encoder, decoder
 
 

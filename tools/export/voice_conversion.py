@@ -40,7 +40,10 @@ def read_checkpoint(path, problems, inert_unknown=False):
 
 def read_files(source, config_path, problems, state_of, inert_unknown=False):
     """read() for a layout of one checkpoint file and one JSON config: `state_of`
-    gives a loaded checkpoint's (state dict, top-level entries left aside)."""
+    gives a loaded checkpoint's (state dict, top-level entries left aside).
+
+    A layout's read() returns (state dict or None, [Fields] of its configs, left
+    aside), adding what it cannot read to `problems`; no Fields when a config is unreadable."""
     checkpoint = read_checkpoint(source, problems, inert_unknown)
     state, left_aside = None, []
     if checkpoint is not None:
@@ -48,7 +51,8 @@ def read_files(source, config_path, problems, state_of, inert_unknown=False):
             state, left_aside = state_of(checkpoint)
         except CheckpointError as error:
             problems.append(f"{source}: {error}")
-    return state, load_json(config_path, problems), config_path, left_aside
+    config = load_json(config_path, problems)
+    return state, [] if config is None else [Fields(config_path, config, problems)], left_aside
 
 
 def _layout_problem(layout, keys):
@@ -73,12 +77,10 @@ def _items(layout, state):
 def convert(layout, source, config_path=None):
     """A Conversion of the voice at `source`; raises CheckpointError listing every problem."""
     problems = []
-    state, config, config_name, left_aside = layout.read(source, config_path, problems)
-    voice = None
-    if config is not None:
-        voice = layout.describe(Fields(config_name, config, problems))
+    state, configs, left_aside = layout.read(source, config_path, problems)
+    voice = layout.describe(*configs) if configs else None
     if voice is not None:
-        problems += [f"{config_name}: {p}" for p in voice_description.check(voice)]
+        problems += [f"{configs[0].source}: {p}" for p in voice_description.check(voice)]
     tensors, dropped = None, {}
     if state is not None:
         items, dropped = _items(layout, state)

@@ -24,7 +24,7 @@ def describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, i
     """A complete description; absent sections take the published VITS values."""
     te = dict(text_encoder)
     te.setdefault("window_size", WINDOW_SIZE)
-    dp = dict(STOCHASTIC_PREDICTOR, filter_channels=te["hidden_channels"], **(duration_predictor or {}))
+    dp = {**STOCHASTIC_PREDICTOR, "filter_channels": te["hidden_channels"], **(duration_predictor or {})}
     return {"format": FORMAT, "sample_rate": sample_rate, "n_vocab": n_vocab, "text_encoder": te,
             "duration_predictor": dp, "flow": dict(flow or FLOW), "decoder": dict(decoder),
             "speakers": dict(speakers), "front_end": dict(front_end),

@@ -1,0 +1,92 @@
+"""--from-piper: a Piper training checkpoint (PyTorch Lightning: the generator's
+tensors under "model_g." in its state dict, with public VITS names) and the
+voice's .onnx.json. Sizes come from the checkpoint's hyper-parameters, Piper's
+own defaults (its medium quality) filling what they leave out; the symbols,
+rate, speakers and inference defaults come from the voice JSON. Lightning
+pickles its own bookkeeping classes; they load as inert stand-ins."""
+from config_fields import Fields
+from tensor_match import CheckpointError
+from voice_conversion import read_files
+import vits_layout
+import voice_description
+
+FLAG = "--from-piper"
+SOURCE = "a Piper training checkpoint (.ckpt) with its voice .onnx.json"
+NEEDS_CONFIG = True
+
+_GENERATOR = "model_g."
+DEFAULTS = {"inter_channels": 192, "hidden_channels": 192, "filter_channels": 768, "n_heads": 2, "n_layers": 6,
+            "kernel_size": 3, "resblock": "2", "resblock_kernel_sizes": [3, 5, 7],
+            "resblock_dilation_sizes": [[1, 2], [2, 6], [3, 12]], "upsample_rates": [8, 8, 4],
+            "upsample_kernel_sizes": [16, 16, 8], "upsample_initial_channel": 256}
+MULTI_SPEAKER_WIDTH = 512  # Piper's speaker embedding when it trains several speakers
+_FRAMING = {"blank": "_", "start": "^", "end": "$"}
+
+
+def read(source, config_path, problems):
+    hyper = {}
+
+    def state_of(checkpoint):
+        if not isinstance(checkpoint, dict) or not isinstance(checkpoint.get("state_dict"), dict):
+            raise CheckpointError('expected a Lightning checkpoint with a "state_dict"')
+        if isinstance(checkpoint.get("hyper_parameters"), dict):
+            hyper.update(checkpoint["hyper_parameters"])
+        return checkpoint["state_dict"], sorted(k for k in checkpoint if k != "state_dict")
+
+    state, configs, left_aside = read_files(source, config_path, problems, state_of, inert_unknown=True)
+    if configs:
+        configs.append(Fields(f"{source} hyper_parameters", hyper, problems))
+    return state, configs, left_aside
+
+
+def rename(key):
+    if not key.startswith(_GENERATOR):
+        return None
+    return vits_layout.rename(key[len(_GENERATOR):])
+
+
+def dropped_group(key):
+    return vits_layout.dropped_group(key[len(_GENERATOR):]) if key.startswith(_GENERATOR) else key.partition(".")[0]
+
+
+def _symbols(fields):
+    table = fields.get("phoneme_id_map", "dict")
+    if table is None:
+        return None
+    ok = True
+    for symbol, ids in table.items():
+        if not (isinstance(ids, list) and ids and all(isinstance(i, int) and not isinstance(i, bool) for i in ids)):
+            fields.problems.append(f"{fields.source}: phoneme_id_map[{symbol!r}] is {ids!r}, expected a list of ids")
+            ok = False
+    for role, symbol in _FRAMING.items():
+        if symbol not in table:
+            fields.problems.append(f"{fields.source}: phoneme_id_map has no {symbol!r} (the {role} id)")
+            ok = False
+    return table if ok else None
+
+
+def describe(voice, hyper):
+    known = len(voice.problems)
+    text_encoder, decoder = vits_layout.read_sizes(hyper, "", DEFAULTS)
+    if not hyper.get("use_sdp", "bool", True):
+        voice.problems.append(f"{hyper.source}: use_sdp is false: korva runs the stochastic duration predictor only")
+    n_speakers = voice.get("num_speakers", "int", 1)
+    gin = hyper.get("gin_channels", "int", MULTI_SPEAKER_WIDTH if n_speakers and n_speakers > 1 else 0)
+    names = voice.get("speaker_id_map", "dict", {})
+    sample_rate = voice.get("audio.sample_rate", "int")
+    n_vocab = voice.get("num_symbols", "int", hyper.get("num_symbols", "int", None))
+    if n_vocab is None:
+        voice.problems.append(f"{voice.source}: missing field num_symbols (nor in {hyper.source})")
+    inference = {"noise_scale": voice.get("inference.noise_scale", "number", 0.667),
+                 "noise_scale_w": voice.get("inference.noise_w", "number", 0.8),
+                 "length_scale": voice.get("inference.length_scale", "number", 1.0)}
+    language = voice.get("espeak.voice", "str", "en-us")
+    table = _symbols(voice)
+    if len(voice.problems) > known:
+        return None
+    front_end = {"kind": "espeak", "language": language, "symbols": table,
+                 **{role: table[symbol][0] for role, symbol in _FRAMING.items()}}
+    speakers = {"n_speakers": n_speakers, "gin_channels": gin}
+    if names:
+        speakers["names"] = names
+    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, inference)
