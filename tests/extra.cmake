@@ -55,3 +55,10 @@ set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQU
 # The library's exported symbols: the seven C functions only.
 add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
 set_tests_properties(exports PROPERTIES LABELS unit)
+
+# `cmake --install` into a fresh prefix, used from there by a C program built
+# with find_package(korva) and with pkg-config, and by the installed tools.
+add_test(NAME install
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install/install-test.sh ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR}
+          ${CMAKE_CURRENT_SOURCE_DIR}/api/c-header-test.c)
+set_tests_properties(install PROPERTIES LABELS install)
