@@ -61,3 +61,10 @@ set_tests_properties(exports PROPERTIES LABELS unit)
 add_test(NAME converters COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/export/converters-test.py)
 set_tests_properties(converters PROPERTIES LABELS unit SKIP_RETURN_CODE 77
   ENVIRONMENT KORVA_MANIFEST_DUMP=$<TARGET_FILE:manifest_dump>)
+
+# `cmake --install` into a fresh prefix, used from there by a C program built
+# with find_package(korva) and with pkg-config, and by the installed tools.
+add_test(NAME install
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install/install-test.sh ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR}
+          ${CMAKE_CURRENT_SOURCE_DIR}/api/c-header-test.c)
+set_tests_properties(install PROPERTIES LABELS install)

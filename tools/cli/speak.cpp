@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -138,9 +139,21 @@ int parse_precision(const std::string &text) {
   throw UsageError("--precision is fp32 or bf16, got '" + text + "'");
 }
 
-// The voice given with -m, or the constructed default voice where the build put it.
+// The constructed default voice installed with this executable (a path relative
+// to its directory), whichever prefix the tree was installed under.
+std::string installed_voice() {
+  std::error_code error;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  return (self.parent_path() / KORVA_INSTALLED_VOICE).lexically_normal().string();
+}
+
+// The voice given with -m, else the constructed default voice: the installed
+// one, or the one where the build put it.
 std::string voice_path(const ParsedArgs &args) {
   if (const auto given = args.value("model")) return *given;
+  const std::string installed = installed_voice();
+  if (!installed.empty() && access(installed.c_str(), R_OK) == 0) return installed;
   if (access(KORVA_DEFAULT_VOICE, R_OK) != 0) {
     throw CommandError("no voice given and no default voice at " KORVA_DEFAULT_VOICE
                        ": build it with tools/voice/korva-voice --out " KORVA_DEFAULT_VOICE
