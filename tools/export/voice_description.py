@@ -31,10 +31,11 @@ def describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, i
             "inference": dict(inference or INFERENCE)}
 
 
-def _positive(problems, section, values):
+def _positive(problems, section, values, zero_allowed=()):
     for key, value in values.items():
-        if isinstance(value, bool) or not isinstance(value, (int, float)) or value <= 0:
-            problems.append(f"{section}.{key} is {value!r}, expected a positive number")
+        low = 0 if key in zero_allowed else 1e-30
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or value < low:
+            problems.append(f"{section}.{key} is {value!r}, expected a {'non-negative' if low == 0 else 'positive'} number")
 
 
 def _check_decoder(dec, problems):
@@ -86,7 +87,7 @@ def check(voice):
     _positive(problems, "text_encoder", te)
     _positive(problems, "duration_predictor", {k: v for k, v in voice["duration_predictor"].items() if k != "kind"})
     _positive(problems, "flow", voice["flow"])
-    _positive(problems, "inference", voice["inference"])
+    _positive(problems, "inference", voice["inference"], zero_allowed=("noise_scale", "noise_scale_w"))
     if problems:
         return problems  # the checks below compute with these sizes
     if te["hidden_channels"] % te["n_heads"]:
