@@ -222,10 +222,12 @@ class OtherLayouts(Problems):
         self.assertNotIn("<BLNK>", voice["front_end"]["symbols"])
         self.assertEqual(voice["inference"], {"noise_scale": 0.5, "noise_scale_w": 0.9, "length_scale": 1.1})
 
+        names = {"p225": 0, "p226": 1, "p.227": 2, "p228": 3}
+        fx.write_json(path("speakers.json"), names)  # found beside the config, not where training kept it
         multi = voice_conversion.convert(coqui_layout, *self.coqui_files("piper-multi", "parametrizations"))
         converted = dict(multi.tensors)
         self.assertIn("waveform_decoder.cond.weight", converted)
-        self.assertEqual(multi.voice["speakers"], {"n_speakers": 4, "gin_channels": 512})
+        self.assertEqual(multi.voice["speakers"], {"n_speakers": 4, "gin_channels": 512, "names": names})
         self.assertEqual(multi.voice["decoder"]["resblock"], "2")
         del converted["text_encoder.emb.weight"]
         expected = {k: v for k, v in reference("piper-multi").items() if k != "text_encoder.emb.weight"}
@@ -305,6 +307,11 @@ class OtherLayouts(Problems):
             f.write(b"\x10\0\0\0\0\0\0\0{not json}")
         self.assert_refused(["--from-hf", path("bad-hf")], path("x.pt"), "unreadable header",
                             "no such file: " + path("bad-hf/config.json"))
+        fx.write_json(path("bad-hf/config.json"), {"hidden_size": 192})
+        fx.write_json(path("bad-hf/vocab.json"), {"a": "x"})
+        self.assert_refused(["--from-hf", path("bad-hf")], path("x.pt"), "unreadable header",
+                            "config.json: missing field vocab_size", "'a' maps to \"x\", expected an id")
+        self.assert_refused(["--from-hf", path("absent")], path("x.pt"), "no such directory")
 
 
 class Library(unittest.TestCase):
