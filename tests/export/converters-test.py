@@ -329,7 +329,7 @@ class Library(unittest.TestCase):
         voice = voice_description.describe(
             22050, 10, {"inter_channels": 191, "hidden_channels": 192, "filter_channels": 768, "n_heads": 2,
                         "n_layers": 0, "kernel_size": 3},
-            {"resblock": "3", "resblock_kernel_sizes": [3], "resblock_dilation_sizes": [[1], [2]],
+            {"resblock": "3", "resblock_kernel_sizes": [4], "resblock_dilation_sizes": [[1], [2]],
              "upsample_rates": [8, 8], "upsample_kernel_sizes": [16, 15], "upsample_initial_channel": 512},
             {"n_speakers": 2, "gin_channels": 0, "names": {"a": 5}}, {"kind": "x", "symbols": {"a": [12]}, "blank": 11},
             {"noise_scale": 0, "noise_scale_w": 0, "length_scale": 1})
@@ -337,6 +337,7 @@ class Library(unittest.TestCase):
         voice["text_encoder"]["n_layers"] = 6
         self.assertEqual(voice_description.check(voice), [
             "text_encoder.inter_channels 191 is odd: the flow halves it",
+            "decoder.resblock_kernel_sizes[0] is 4: an even kernel would change the length",
             'decoder.resblock is \'3\', expected "1" or "2"',
             "decoder: 1 resblock_kernel_sizes but 2 resblock_dilation_sizes",
             "decoder: upsample kernel 15 does not fit rate 8 (needs kernel >= rate, kernel - rate even)",

@@ -95,6 +95,11 @@ def check(voice):
                         f"n_heads {te['n_heads']}")
     if te["inter_channels"] % 2:
         problems.append(f"text_encoder.inter_channels {te['inter_channels']} is odd: the flow halves it")
+    kernels = {"text_encoder.kernel_size": te["kernel_size"], "flow.kernel_size": voice["flow"]["kernel_size"],
+               "duration_predictor.kernel_size": voice["duration_predictor"]["kernel_size"],
+               **{f"decoder.resblock_kernel_sizes[{i}]": k
+                  for i, k in enumerate(voice["decoder"]["resblock_kernel_sizes"])}}
+    problems += [f"{field} is {k}: an even kernel would change the length" for field, k in kernels.items() if k % 2 == 0]
     _check_decoder(voice["decoder"], problems)
     _check_speakers(voice["speakers"], problems)
     _check_front_end(voice, problems)
