@@ -20,6 +20,7 @@ import coqui_layout  # noqa: E402
 import hf_layout  # noqa: E402
 import piper_layout  # noqa: E402
 import voice_conversion  # noqa: E402
+import voice_description  # noqa: E402
 import vits_layout  # noqa: E402
 from tensor_match import CheckpointError  # noqa: E402
 
@@ -68,16 +69,28 @@ class Problems(unittest.TestCase):
         return result.stderr
 
 
+ARCHIVES = {}  # shape -> ((tensors, description), stdout, path) of its --from-vits archive
+
+
+def vits_archive(shape):
+    if shape not in ARCHIVES:
+        checkpoint, config = generated(shape)
+        out = path(f"{shape}-vits.pt")
+        result = fx.export("--from-vits", checkpoint, "--config", config, "--out", out)
+        assert result.returncode == 0, result.stderr
+        ARCHIVES[shape] = (fx.read_archive(out), result.stdout, out)
+    return ARCHIVES[shape]
+
+
+def reference(shape):
+    """{name: tensor} of the shape's --from-vits conversion."""
+    return vits_archive(shape)[0][0]
+
+
 class FromVits(Problems):
     @classmethod
     def setUpClass(cls):
-        cls.archives = {}
-        for shape in SHAPES:
-            checkpoint, config = generated(shape)
-            out = path(f"{shape}-vits.pt")
-            result = fx.export("--from-vits", checkpoint, "--config", config, "--out", out)
-            assert result.returncode == 0, result.stderr
-            cls.archives[shape] = (fx.read_archive(out), result.stdout, out)
+        cls.archives = {shape: vits_archive(shape) for shape in SHAPES}
 
     def test_every_tensor_is_the_checkpoints_under_korvas_name(self):
         for shape in SHAPES:
@@ -169,15 +182,6 @@ class FromVits(Problems):
         self.assertEqual(fx.export("--random-init", "1", "--config", config, "--out", path("x.pt")).returncode, 2)
 
 
-REFERENCES = {}  # shape -> {name: tensor} of its --from-vits conversion
-
-
-def reference(shape):
-    if shape not in REFERENCES:
-        REFERENCES[shape] = dict(voice_conversion.convert(vits_layout, *generated(shape)).tensors)
-    return REFERENCES[shape]
-
-
 class OtherLayouts(Problems):
     """Each layout's fixture, made from a generated checkpoint, against its --from-vits conversion."""
 
@@ -218,10 +222,12 @@ class OtherLayouts(Problems):
         self.assertNotIn("<BLNK>", voice["front_end"]["symbols"])
         self.assertEqual(voice["inference"], {"noise_scale": 0.5, "noise_scale_w": 0.9, "length_scale": 1.1})
 
+        names = {"p225": 0, "p226": 1, "p.227": 2, "p228": 3}
+        fx.write_json(path("speakers.json"), names)  # found beside the config, not where training kept it
         multi = voice_conversion.convert(coqui_layout, *self.coqui_files("piper-multi", "parametrizations"))
         converted = dict(multi.tensors)
         self.assertIn("waveform_decoder.cond.weight", converted)
-        self.assertEqual(multi.voice["speakers"], {"n_speakers": 4, "gin_channels": 512})
+        self.assertEqual(multi.voice["speakers"], {"n_speakers": 4, "gin_channels": 512, "names": names})
         self.assertEqual(multi.voice["decoder"]["resblock"], "2")
         del converted["text_encoder.emb.weight"]
         expected = {k: v for k, v in reference("piper-multi").items() if k != "text_encoder.emb.weight"}
@@ -301,6 +307,11 @@ class OtherLayouts(Problems):
             f.write(b"\x10\0\0\0\0\0\0\0{not json}")
         self.assert_refused(["--from-hf", path("bad-hf")], path("x.pt"), "unreadable header",
                             "no such file: " + path("bad-hf/config.json"))
+        fx.write_json(path("bad-hf/config.json"), {"hidden_size": 192})
+        fx.write_json(path("bad-hf/vocab.json"), {"a": "x"})
+        self.assert_refused(["--from-hf", path("bad-hf")], path("x.pt"), "unreadable header",
+                            "config.json: missing field vocab_size", "'a' maps to \"x\", expected an id")
+        self.assert_refused(["--from-hf", path("absent")], path("x.pt"), "no such directory")
 
 
 class Library(unittest.TestCase):
@@ -313,6 +324,28 @@ class Library(unittest.TestCase):
             voice_conversion.convert(vits_layout, path("both.pth"), config)
         self.assertIn("waveform_decoder.ups.0.weight_g: given both plainly and as a weight_g/weight_v pair",
                       str(caught.exception))
+
+    def test_description_check_names_each_field(self):
+        voice = voice_description.describe(
+            22050, 10, {"inter_channels": 191, "hidden_channels": 192, "filter_channels": 768, "n_heads": 2,
+                        "n_layers": 0, "kernel_size": 3},
+            {"resblock": "3", "resblock_kernel_sizes": [4], "resblock_dilation_sizes": [[1], [2]],
+             "upsample_rates": [8, 8], "upsample_kernel_sizes": [16, 15], "upsample_initial_channel": 512},
+            {"n_speakers": 2, "gin_channels": 0, "names": {"a": 5}}, {"kind": "x", "symbols": {"a": [12]}, "blank": 11},
+            {"noise_scale": 0, "noise_scale_w": 0, "length_scale": 1})
+        self.assertEqual(voice_description.check(voice), ["text_encoder.n_layers is 0, expected a positive number"])
+        voice["text_encoder"]["n_layers"] = 6
+        self.assertEqual(voice_description.check(voice), [
+            "text_encoder.inter_channels 191 is odd: the flow halves it",
+            "decoder.resblock_kernel_sizes[0] is 4: an even kernel would change the length",
+            'decoder.resblock is \'3\', expected "1" or "2"',
+            "decoder: 1 resblock_kernel_sizes but 2 resblock_dilation_sizes",
+            "decoder: upsample kernel 15 does not fit rate 8 (needs kernel >= rate, kernel - rate even)",
+            "speakers: 2 speakers with gin_channels 0 (several speakers need a speaker embedding width, one speaker none)",
+            "speakers.names['a'] is 5, outside 0..1",
+            "front_end.kind is 'x', expected one of korva, espeak, characters",
+            "front_end.blank is 11, outside the vocabulary of 10",
+            "front_end.symbols['a'] is [12]: needs ids within the vocabulary of 10"])
 
 
 if __name__ == "__main__":

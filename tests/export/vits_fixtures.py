@@ -135,7 +135,8 @@ def coqui(state, config, spelling):
             "upsample_kernel_sizes_decoder": model["upsample_kernel_sizes"], "use_sdp": True,
             "inference_noise_scale": 0.5, "inference_noise_scale_dp": 0.9, "length_scale": 1.1,
             "use_speaker_embedding": speakers, "num_speakers": data["n_speakers"],
-            "speaker_embedding_channels": model.get("gin_channels", 256), "use_d_vector_file": False}
+            "speaker_embedding_channels": model.get("gin_channels", 256), "use_d_vector_file": False,
+            "speakers_file": "/training/run/speakers.json" if speakers else None}
     coqui_config = {"model": "vits", "audio": {"sample_rate": data["sampling_rate"]}, "use_phonemes": True,
                     "phonemizer": "espeak", "phoneme_language": "en-us", "add_blank": True, "model_args": args,
                     "characters": {"characters_class": "TTS.tts.models.vits.VitsCharacters", "pad": "_",

@@ -69,3 +69,13 @@ class Fields:
             self.problems.append(f"{self.source}: field {path} is {json.dumps(node)[:40]}, expected {description}")
             return None
         return node
+
+    def id_map(self):
+        """The whole object as a map of names to integer ids; other values are recorded and left out."""
+        out = {}
+        for name, value in self.data.items():
+            if _is_int(value):
+                out[name] = value
+            else:
+                self.problems.append(f"{self.source}: {name!r} maps to {json.dumps(value)[:40]}, expected an id")
+        return out

@@ -2,9 +2,14 @@
 config.json. The state dict already uses korva's names (flow indices 0-3, the
 affine step's translation / log_scale); the decoder's speaker conv is
 waveform_decoder.cond_layer. The posterior encoder, the discriminator and the
-duration predictor's post_* networks only serve training and are dropped."""
+duration predictor's post_* networks only serve training and are dropped.
+Speaker names come from the speakers file the config names (speakers.json or
+speakers.pth), looked for where it says and beside the config."""
+import os
+
+from config_fields import Fields, load_json
 from vits_symbols import symbol_ids
-from voice_conversion import read_files
+from voice_conversion import read_checkpoint, read_files
 from tensor_match import CheckpointError
 import voice_description
 
@@ -35,8 +40,28 @@ def _state(checkpoint):
     return checkpoint["model"], sorted(k for k in checkpoint if k != "model")
 
 
+def _speakers_file(config_path, config, problems):
+    """Fields of the {name: id} map in the config's speakers file; empty when it names none."""
+    args = config.get("model_args") if isinstance(config.get("model_args"), dict) else {}
+    named = args.get("speakers_file") or config.get("speakers_file")
+    if not isinstance(named, str):
+        return Fields("speakers file", {}, problems)
+    beside = os.path.join(os.path.dirname(config_path), os.path.basename(named))
+    found = next((p for p in (named, beside) if os.path.isfile(p)), None)
+    if found is None:
+        print(f"speaker names: {named} not found, nor beside {config_path}; speakers are known by id only")
+        return Fields("speakers file", {}, problems)
+    names = load_json(found, problems) if found.endswith(".json") else read_checkpoint(found, problems)
+    if names is not None and not isinstance(names, dict):
+        problems.append(f"{found}: expected a map of speaker names to ids")
+    return Fields(found, names if isinstance(names, dict) else {}, problems)
+
+
 def read(source, config_path, problems):
-    return read_files(source, config_path, problems, _state)
+    state, configs, left_aside = read_files(source, config_path, problems, _state)
+    if configs:
+        configs.append(_speakers_file(config_path, configs[0].data, problems))
+    return state, configs, left_aside
 
 
 def rename(key):
@@ -62,7 +87,7 @@ def vocabulary(fields):
     return [pad] + list(punctuations) + list(characters + phonemes)
 
 
-def describe(fields):
+def describe(fields, speaker_names):
     known = len(fields.problems)
     args = "model_args."
     text_encoder = {key: fields.get(args + name, "int") for key, name in _TEXT_ENCODER.items()}
@@ -80,6 +105,9 @@ def describe(fields):
     if fields.get(args + "use_speaker_embedding", "bool", False):
         speakers = {"n_speakers": fields.get(args + "num_speakers", "int"),
                     "gin_channels": fields.get(args + "speaker_embedding_channels", "int", 256)}
+        names = speaker_names.id_map()
+        if names:
+            speakers["names"] = names
     inference = {"noise_scale": fields.get(args + "inference_noise_scale", "number", 0.667),
                  "noise_scale_w": fields.get(args + "inference_noise_scale_dp", "number", 1.0),
                  "length_scale": fields.get(args + "length_scale", "number", 1.0)}

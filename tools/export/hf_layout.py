@@ -111,16 +111,6 @@ def dropped_group(key):
     return "duration_predictor.post_*" if key.startswith(_POST) else key.partition(".")[0]
 
 
-def _vocabulary(fields):
-    table = {}
-    for symbol, i in fields.data.items():
-        if isinstance(i, int) and not isinstance(i, bool):
-            table[symbol] = [i]
-        else:
-            fields.problems.append(f"{fields.source}: {symbol!r} maps to {i!r}, expected an id")
-    return table
-
-
 def describe(config, vocab, tokenizer):
     known = len(config.problems)
     text_encoder = {key: config.get(name, "int") for key, name in _TEXT_ENCODER.items()}
@@ -137,7 +127,7 @@ def describe(config, vocab, tokenizer):
                  "noise_scale_w": config.get("noise_scale_duration", "number", 0.8),
                  "length_scale": 1.0 / speaking_rate if speaking_rate else None}
     sample_rate, n_vocab = config.get("sampling_rate", "int"), config.get("vocab_size", "int")
-    symbols = _vocabulary(vocab)
+    symbols = {symbol: [i] for symbol, i in vocab.id_map().items()}
     add_blank = tokenizer.get("add_blank", "bool", True)  # the tokenizer's default
     if len(config.problems) > known:
         return None

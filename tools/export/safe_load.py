@@ -25,6 +25,8 @@ class Inert(dict):
     """Stands for any other global: calling or building it runs nothing, and the
     items a dict subclass pickles are kept, so hyper-parameters stay readable."""
 
+    __hash__ = object.__hash__  # a stand-in may be pickled as a dict key
+
     def __init__(self, *args, **kwargs):
         super().__init__()
         self.args = args

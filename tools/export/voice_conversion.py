@@ -62,10 +62,13 @@ def _layout_problem(layout, keys):
             f"converts{hint}")
 
 
-def _items(layout, state):
+def _items(layout, state, problems):
     items, dropped = [], collections.Counter()
     adapt = getattr(layout, "adapt", lambda name, value: value)
     for key, value in state.items():
+        if not isinstance(key, str):
+            problems.append(f"{key!r}: a state dict entry without a name")
+            continue
         name = layout.rename(weight_norm_name(key))
         if name is None:
             dropped[layout.dropped_group(key)] += 1
@@ -79,12 +82,13 @@ def convert(layout, source, config_path=None):
     problems = []
     state, configs, left_aside = layout.read(source, config_path, problems)
     voice = layout.describe(*configs) if configs else None
-    if voice is not None:
-        problems += [f"{configs[0].source}: {p}" for p in voice_description.check(voice)]
+    refusals = voice_description.check(voice) if voice is not None else []
+    problems += [f"{configs[0].source}: {p}" for p in refusals]
     tensors, dropped = None, {}
     if state is not None:
-        items, dropped = _items(layout, state)
-        expected = build(voice) if voice is not None and not problems else None
+        items, dropped = _items(layout, state, problems)
+        # the tensors are checked against the sizes only when these make a network
+        expected = build(voice) if voice is not None and not refusals else None
         names = {t.name.rpartition(".")[0] for t in expected or []}
         if not items or (expected and not any(name.rpartition(".")[0] in names for _, name, _ in items)):
             problems.append(_layout_problem(layout, list(state)))

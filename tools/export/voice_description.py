@@ -31,10 +31,11 @@ def describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, i
             "inference": dict(inference or INFERENCE)}
 
 
-def _positive(problems, section, values):
+def _positive(problems, section, values, zero_allowed=()):
     for key, value in values.items():
-        if isinstance(value, bool) or not isinstance(value, (int, float)) or value <= 0:
-            problems.append(f"{section}.{key} is {value!r}, expected a positive number")
+        low = 0 if key in zero_allowed else 1e-30
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or value < low:
+            problems.append(f"{section}.{key} is {value!r}, expected a {'non-negative' if low == 0 else 'positive'} number")
 
 
 def _check_decoder(dec, problems):
@@ -86,7 +87,7 @@ def check(voice):
     _positive(problems, "text_encoder", te)
     _positive(problems, "duration_predictor", {k: v for k, v in voice["duration_predictor"].items() if k != "kind"})
     _positive(problems, "flow", voice["flow"])
-    _positive(problems, "inference", voice["inference"])
+    _positive(problems, "inference", voice["inference"], zero_allowed=("noise_scale", "noise_scale_w"))
     if problems:
         return problems  # the checks below compute with these sizes
     if te["hidden_channels"] % te["n_heads"]:
@@ -94,6 +95,11 @@ def check(voice):
                         f"n_heads {te['n_heads']}")
     if te["inter_channels"] % 2:
         problems.append(f"text_encoder.inter_channels {te['inter_channels']} is odd: the flow halves it")
+    kernels = {"text_encoder.kernel_size": te["kernel_size"], "flow.kernel_size": voice["flow"]["kernel_size"],
+               "duration_predictor.kernel_size": voice["duration_predictor"]["kernel_size"],
+               **{f"decoder.resblock_kernel_sizes[{i}]": k
+                  for i, k in enumerate(voice["decoder"]["resblock_kernel_sizes"])}}
+    problems += [f"{field} is {k}: an even kernel would change the length" for field, k in kernels.items() if k % 2 == 0]
     _check_decoder(voice["decoder"], problems)
     _check_speakers(voice["speakers"], problems)
     _check_front_end(voice, problems)
