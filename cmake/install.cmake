@@ -45,6 +45,14 @@ foreach(tool export voice)
   korva_install_link(${CMAKE_INSTALL_BINDIR} korva-${tool} ${KORVA_INSTALL_DATADIR}/${tool}/korva-${tool})
 endforeach()
 
+# The Python package, with a link to the library beside it, where it looks first.
+set(KORVA_INSTALL_PYTHONDIR lib/python3/dist-packages CACHE STRING
+    "Where the Python package is installed, relative to the prefix")
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/python/korva DESTINATION ${KORVA_INSTALL_PYTHONDIR}
+        FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
+korva_install_link(${KORVA_INSTALL_PYTHONDIR}/korva libkorva.so.${PROJECT_VERSION_MAJOR}
+                   ${CMAKE_INSTALL_LIBDIR}/libkorva.so.${PROJECT_VERSION_MAJOR})
+
 # CMake package: korva::korva is the shared library and its header, nothing more:
 # libtorch and espeak-ng stay behind the C interface, so a consumer needs neither's
 # CMake files.

@@ -68,3 +68,9 @@ add_test(NAME install
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install/install-test.sh ${CMAKE_COMMAND} ${CMAKE_BINARY_DIR}
           ${CMAKE_CURRENT_SOURCE_DIR}/api/c-header-test.c)
 set_tests_properties(install PROPERTIES LABELS install)
+
+# The Python package (python/korva) on the built library, speaking with the default voice.
+add_test(NAME python
+  COMMAND ${KORVA_PYTHON} -m pytest -q -p no:cacheprovider ${CMAKE_CURRENT_SOURCE_DIR}/python)
+set_tests_properties(python PROPERTIES LABELS python FIXTURES_REQUIRED default_voice
+  ENVIRONMENT "KORVA_LIBRARY=$<TARGET_FILE:korva>;KORVA_TEST_VOICE=${KORVA_DEFAULT_VOICE};PYTHONPATH=${CMAKE_SOURCE_DIR}/python;PYTHONDONTWRITEBYTECODE=1")

@@ -17,8 +17,10 @@ libdir=$(PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name korva.pc)") pkg-confi
 [ "$(readlink -f "$libdir")" = "$(readlink -f "$(dirname "$(find "$prefix" -name 'libkorva.so.*.*')")")" ] ||
   fail "korva.pc's libdir $libdir is not where the library is"
 
-objdump -p "$libdir/libkorva.so" | grep -q 'SONAME *libkorva\.so\.[0-9]' || fail "libkorva.so has no versioned SONAME"
-LD_LIBRARY_PATH= ldd "$prefix/bin/korva" | grep -q "$prefix/.*libkorva\.so" ||
+# (whole outputs to grep: with pipefail, grep -q's early exit would fail the pipe)
+[[ $(objdump -p "$libdir/libkorva.so") =~ SONAME\ +libkorva\.so\.[0-9] ]] ||
+  fail "libkorva.so has no versioned SONAME"
+[[ $(LD_LIBRARY_PATH= ldd "$prefix/bin/korva") == *"$prefix/"*libkorva.so* ]] ||
   fail "bin/korva does not load the prefix's libkorva.so"
 "$prefix/bin/korva" --version >/dev/null || fail "bin/korva --version"
 # Without -m it takes the voice installed with it: a stand-in that fails to load
@@ -44,4 +46,17 @@ done
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 cc -std=c99 -Wall -Wpedantic -o "$work/pc-consumer" "$program" $(pkg-config --cflags --libs korva)
 LD_LIBRARY_PATH=$libdir "$work/pc-consumer" || fail "the program built with pkg-config"
+# Python: the package finds the library installed beside it.
+python=$(find "$prefix" -path '*/korva/__init__.py')
+env -u KORVA_LIBRARY PYTHONPATH=$(dirname "$(dirname "$python")") PYTHONDONTWRITEBYTECODE=1 \
+  /usr/bin/python3 - "$libdir" <<'PY' || fail "the installed Python package"
+import os, sys
+import korva
+assert os.path.realpath(korva.library_path()) == os.path.realpath(sys.argv[1] + "/libkorva.so"), korva.library_path()
+try:
+    korva.Voice("missing.pt")
+    raise SystemExit("loaded a missing voice")
+except korva.KorvaError as error:
+    assert "missing.pt" in str(error), error
+PY
 echo "install: all checks passed"
