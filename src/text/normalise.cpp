@@ -1,0 +1,58 @@
+#include "text/normalise.h"
+
+#include "text/chunks.h"
+#include "text/core-reader.h"
+#include "text/reader.h"
+#include "text/spoken.h"
+#include "text/unicode-fold.h"
+
+namespace {
+
+// The one mark a chunk's closing punctuation stands for, if any. An ellipsis
+// before a lower-case word is a pause inside the sentence.
+char trail_mark(std::string_view trail, const Chunk *next) {
+  if (trail.find('?') != std::string_view::npos) return '?';
+  if (trail.find('!') != std::string_view::npos) return '!';
+  if (trail.find("..") != std::string_view::npos) {
+    return next && !next->core.empty() && next->core[0] >= 'a' && next->core[0] <= 'z' ? ','
+                                                                                        : '.';
+  }
+  for (char c : {'.', ';', ':', ','}) {
+    if (trail.find(c) != std::string_view::npos) return c;
+  }
+  return 0;
+}
+
+// A dash standing alone ("--", " - ") is a pause.
+bool is_dash(std::string_view core) { return !core.empty() && core.find_first_not_of('-') == core.npos; }
+
+Taken read_chunk(const Cursor &cursor, Spoken &out) {
+  const Chunk &chunk = cursor.chunk();
+  if (is_dash(chunk.core)) {
+    out.mark(',');
+  } else {
+    read_core(chunk.core, out);
+  }
+  return {1, false};
+}
+
+}  // namespace
+
+std::string normalise_text(std::string_view utf8) {
+  const std::string text = fold_to_ascii(utf8);
+  const std::vector<Chunk> chunks = split_chunks(text);
+  Spoken out;
+  for (size_t i = 0; i < chunks.size();) {
+    if (chunks[i].new_paragraph) out.mark('.');
+    const Cursor cursor{chunks, i};
+    const Taken taken = read_chunk(cursor, out);
+    i += taken.chunks;
+    const Chunk &last = chunks[i - 1];
+    std::string_view trail = last.trail;
+    if (taken.period) trail.remove_prefix(1);
+    if (const char mark = trail_mark(trail, i < chunks.size() ? &chunks[i] : nullptr)) {
+      out.mark(mark);
+    }
+  }
+  return out.take();
+}
