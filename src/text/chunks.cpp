@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "text/ascii.h"
+
 namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Markdown emphasis marks are taken as brackets too.
 bool opens(char c) { return std::strchr("([{\"'<*_", c) != nullptr; }
@@ -42,5 +42,5 @@ std::vector<Chunk> split_chunks(std::string_view text) {
 }
 
 bool starts_upper(const Chunk &chunk) {
-  return !chunk.core.empty() && chunk.core[0] >= 'A' && chunk.core[0] <= 'Z';
+  return !chunk.core.empty() && is_upper(chunk.core[0]);
 }

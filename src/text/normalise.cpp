@@ -1,9 +1,16 @@
 #include "text/normalise.h"
 
+#include "text/abbreviations.h"
 #include "text/chunks.h"
 #include "text/core-reader.h"
+#include "text/dates.h"
+#include "text/initialisms.h"
+#include "text/money.h"
+#include "text/number-forms.h"
 #include "text/reader.h"
 #include "text/spoken.h"
+#include "text/telephone.h"
+#include "text/times.h"
 #include "text/unicode-fold.h"
 
 namespace {
@@ -26,13 +33,25 @@ char trail_mark(std::string_view trail, const Chunk *next) {
 // A dash standing alone ("--", " - ") is a pause.
 bool is_dash(std::string_view core) { return !core.empty() && core.find_first_not_of('-') == core.npos; }
 
+// Readers of what may span chunks or use the chunk's closing period, in the
+// order they are tried; a chunk none of them takes is read on its own.
+using PhraseReader = Taken (*)(const Cursor &, Spoken &);
+constexpr PhraseReader kPhraseReaders[] = {read_abbreviation,   read_named_date,
+                                           read_time_phrase,    read_telephone_phrase,
+                                           read_money_phrase,   read_measure_phrase,
+                                           read_dotted_phrase};
+
 Taken read_chunk(const Cursor &cursor, Spoken &out) {
   const Chunk &chunk = cursor.chunk();
   if (is_dash(chunk.core)) {
     out.mark(',');
-  } else {
-    read_core(chunk.core, out);
+    return {1, false};
   }
+  for (PhraseReader reader : kPhraseReaders) {
+    const Taken taken = reader(cursor, out);
+    if (taken.chunks) return taken;
+  }
+  read_core(chunk.core, out);
   return {1, false};
 }
 

@@ -1,18 +1,7 @@
 #include "text/numeral.h"
 
+#include "text/ascii.h"
 #include "text/number-words.h"
-
-namespace {
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-size_t count_digits(std::string_view text, size_t from) {
-  size_t n = from;
-  while (n < text.size() && is_digit(text[n])) ++n;
-  return n - from;
-}
-
-}  // namespace
 
 std::optional<Numeral> parse_numeral(std::string_view text) {
   Numeral n;
@@ -21,19 +10,19 @@ std::optional<Numeral> parse_numeral(std::string_view text) {
     n.sign = text[0];
     i = 1;
   }
-  const size_t lead = count_digits(text, i);
+  const size_t lead = count_digits(text.substr(i));
   const bool point_first = lead == 0 && i + 1 < text.size() && text[i] == '.' && is_digit(text[i + 1]);
   if (lead == 0 && !point_first) return std::nullopt;
   n.integer.assign(text.substr(i, lead));
   i += lead;
   // Thousands groups: "1,234,567", never "1,23" or "1234,567".
-  while (lead <= 3 && i + 3 < text.size() && text[i] == ',' && count_digits(text, i + 1) == 3) {
+  while (lead <= 3 && i + 3 < text.size() && text[i] == ',' && count_digits(text.substr(i + 1)) == 3) {
     n.integer.append(text.substr(i + 1, 3));
     n.grouped = true;
     i += 4;
   }
   if (i + 1 < text.size() && text[i] == '.' && is_digit(text[i + 1])) {
-    const size_t digits = count_digits(text, i + 1);
+    const size_t digits = count_digits(text.substr(i + 1));
     n.fraction = text.substr(i + 1, digits);
     i += 1 + digits;
   }

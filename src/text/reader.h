@@ -27,3 +27,13 @@ struct Taken {
   size_t chunks = 0;
   bool period = false;
 };
+
+// The reading of `chunks` chunks whose last trail starts with an abbreviation's
+// period. That period ends the sentence too when nothing, a new paragraph or a
+// word that mostly opens sentences follows ("U.S. He", not "U.S. Army"); then
+// it is written as one.
+Taken took_period(const Cursor &cursor, size_t chunks, Spoken &out);
+
+// Whether the chunk's core is all there is to it: no closing punctuation that
+// would end a phrase read across chunks.
+inline bool open_ended(const Chunk &chunk) { return chunk.trail.empty(); }
