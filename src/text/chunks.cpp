@@ -9,9 +9,9 @@ namespace {
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Markdown emphasis marks are taken as brackets too.
-bool opens(char c) { return std::strchr("([{\"'<*_", c) != nullptr; }
+bool opens(char c) { return std::strchr("([{\"'*_", c) != nullptr; }
 
-bool closes(char c) { return std::strchr(")]}>\"'*_.,;:!?", c) != nullptr; }
+bool closes(char c) { return std::strchr(")]}\"'*_.,;:!?", c) != nullptr; }
 
 Chunk make_chunk(std::string_view text, bool new_paragraph) {
   size_t begin = 0;

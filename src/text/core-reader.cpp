@@ -40,6 +40,7 @@ bool starts_number(std::string_view s, bool signed_ok) {
 
 // The number-like piece at the start of `s`, by the first reader that knows it.
 size_t read_numeric(std::string_view s, bool signed_ok, Spoken &out) {
+  if (const size_t n = read_fraction(s, out)) return n;
   if (const size_t n = read_numeric_date(s, out)) return n;
   if (const size_t n = read_clock(s, out)) return n;
   if (const size_t n = read_digit_groups(s, out)) return n;

@@ -135,8 +135,8 @@ size_t read_numeric_date(std::string_view s, Spoken &out) {
     say_date(month, day, g.part[2], out);
     return g.length;
   }
-  // "12/25" only: "5-10" is a range and "3.5" a decimal.
-  if (g.separator != '/') return 0;
+  // "12/25" only: "5-10" is a range, "3.5" a decimal and "24/7" no date.
+  if (g.separator != '/' || month != number(g.part[0])) return 0;
   say_date(month, day, {}, out);
   return g.length;
 }
@@ -177,7 +177,8 @@ Taken read_named_date(const Cursor &cursor, Spoken &out) {
     const bool with_year = (next->trail.empty() || next->trail == "," ||
                             (abbreviated && next->trail == ".")) &&
                            after && is_year_core(after->core);
-    out.add("the");
+    const Chunk *previous = cursor.peek(-1);
+    if (!previous || !equals_folded(previous->core, "the")) out.add("the");
     out.add(ordinal_words(day));
     out.add("of");
     out.add(kMonths[month - 1]);

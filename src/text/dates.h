@@ -9,7 +9,7 @@
 
 // A numeric date at the start of a core: month/day/year (day/month/year when
 // the first part cannot be a month), year-month-day, day.month.year, or
-// month/day. The bytes read, or 0.
+// month/day (fractions such as "3/4" are to be read first). The bytes read, or 0.
 size_t read_numeric_date(std::string_view s, Spoken &out);
 
 // A date written with a month's name across chunks, or a month or weekday

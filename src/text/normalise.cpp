@@ -1,6 +1,7 @@
 #include "text/normalise.h"
 
 #include "text/abbreviations.h"
+#include "text/ascii.h"
 #include "text/chunks.h"
 #include "text/core-reader.h"
 #include "text/dates.h"
@@ -27,7 +28,8 @@ char trail_mark(std::string_view trail, const Chunk *next) {
   for (char c : {'.', ';', ':', ','}) {
     if (trail.find(c) != std::string_view::npos) return c;
   }
-  return 0;
+  // Words in brackets are set off by pauses.
+  return trail.find_first_of(")]") != std::string_view::npos ? ',' : 0;
 }
 
 // A dash standing alone ("--", " - ") is a pause.
@@ -44,7 +46,16 @@ constexpr PhraseReader kPhraseReaders[] = {read_abbreviation,   read_named_date,
 Taken read_chunk(const Cursor &cursor, Spoken &out) {
   const Chunk &chunk = cursor.chunk();
   if (is_dash(chunk.core)) {
-    out.mark(',');
+    // "5 - 10" is a range; any other dash alone a pause.
+    const Chunk *previous = cursor.peek(-1);
+    const Chunk *next = cursor.peek(1);
+    if (chunk.core.size() == 1 && previous && next && !previous->core.empty() &&
+        is_digit(previous->core.back()) && previous->trail.empty() && !next->core.empty() &&
+        is_digit(next->core[0])) {
+      out.add("to");
+    } else {
+      out.mark(',');
+    }
     return {1, false};
   }
   for (PhraseReader reader : kPhraseReaders) {
@@ -63,6 +74,7 @@ std::string normalise_text(std::string_view utf8) {
   Spoken out;
   for (size_t i = 0; i < chunks.size();) {
     if (chunks[i].new_paragraph) out.mark('.');
+    if (chunks[i].lead.find_first_of("([") != std::string_view::npos) out.mark(',');
     const Cursor cursor{chunks, i};
     const Taken taken = read_chunk(cursor, out);
     i += taken.chunks;

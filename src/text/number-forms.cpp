@@ -71,7 +71,7 @@ std::string fraction_words(uint64_t numerator, uint64_t denominator) {
   return cardinal_words(numerator) + ' ' + name;
 }
 
-size_t read_fraction(const Numeral &n, std::string_view rest, Spoken &out) {
+size_t read_fraction_after(const Numeral &n, std::string_view rest, Spoken &out) {
   constexpr uint64_t kLargestDenominator = 10;
   if (n.sign || !n.whole() || n.grouped || rest.size() < 2 || rest[0] != '/') return 0;
   const size_t digits = count_digits(rest.substr(1));
@@ -86,6 +86,13 @@ size_t read_fraction(const Numeral &n, std::string_view rest, Spoken &out) {
 }
 
 }  // namespace
+
+size_t read_fraction(std::string_view s, Spoken &out) {
+  const auto n = parse_numeral(s);
+  if (!n) return 0;
+  const size_t rest = read_fraction_after(*n, s.substr(n->length), out);
+  return rest ? n->length + rest : 0;
+}
 
 std::string quantity_words(const Numeral &n) {
   return is_year(n) ? year_words(*parse_digits(n.integer)) : numeral_words(n);
@@ -113,7 +120,6 @@ size_t read_number(std::string_view s, bool signed_ok, Spoken &out) {
     out.add(decade_words(*n));
     return n->length + suffix;
   }
-  if (const size_t fraction = read_fraction(*n, rest, out)) return n->length + fraction;
 
   const auto second = range_end(*n, rest);
   const size_t length = n->length + (second ? second->length : 0);

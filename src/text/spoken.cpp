@@ -25,3 +25,8 @@ void Spoken::mark(char punctuation) {
 }
 
 bool Spoken::at_mark() const { return text_.empty() || is_mark(text_.back()); }
+
+std::string Spoken::take() {
+  if (!text_.empty() && is_mark(text_.back()) && !ends_sentence(text_.back())) text_.pop_back();
+  return std::move(text_);
+}

@@ -17,7 +17,8 @@ class Spoken {
   // Whether the last thing written is a mark (or nothing is written yet).
   bool at_mark() const;
 
-  std::string take() { return std::move(text_); }
+  // The text; a pause mark at its very end is dropped (nothing follows it).
+  std::string take();
 
  private:
   std::string text_;

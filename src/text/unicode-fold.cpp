@@ -1,6 +1,7 @@
 #include "text/unicode-fold.h"
 
 #include <unicode/translit.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
@@ -9,14 +10,13 @@
 
 namespace {
 
-// Other scripts to Latin first (their letters decompose differently); then
-// symbols other than degree signs go, so "™" is not read "TM"; compatibility
-// decomposition gives "…" -> "...", "ﬁ" -> "fi", "℃" -> "°C"; the combining
-// marks left by it go; Latin-ASCII maps the rest of Latin and the typographic
-// punctuation. The micro sign is a unit prefix, not the Greek letter.
+// Other scripts to Latin first (their letters decompose differently);
+// compatibility decomposition gives "…" -> "...", "ﬁ" -> "fi", "℃" -> "°C";
+// the combining marks left by it go; Latin-ASCII maps the rest of Latin and
+// the typographic punctuation. The micro sign is a unit prefix, not the Greek
+// letter.
 constexpr const char *kFoldId =
-    "NFC; [^\\u00B5] Any-Latin; [[:So:]-[\\u00B0\\u2103\\u2109]] Remove; [^\\u00B5] NFKD;"
-    " [:Nonspacing Mark:] Remove; NFC; Latin-ASCII";
+    "NFC; [^\\u00B5] Any-Latin; [^\\u00B5] NFKD; [:Nonspacing Mark:] Remove; NFC; Latin-ASCII";
 
 // A transliterator must not be used by two threads at once: one per thread,
 // made on first need. Null when ICU cannot make it (its data is missing).
@@ -33,6 +33,12 @@ const icu::Transliterator *folder() {
     return t;
   }();
   return instance.get();
+}
+
+// Emoji and other symbols, but not degree signs: "™" is not to be read "TM".
+// Invalid UTF-8 arrives as U+FFFD, a symbol too.
+bool is_dropped(UChar32 c) {
+  return u_charType(c) == U_OTHER_SYMBOL && c != 0x00B0 && c != 0x2103 && c != 0x2109;
 }
 
 bool is_kept_symbol(std::string_view utf8) {
@@ -65,10 +71,16 @@ void fold_run(std::string &out, std::string_view run) {
     out += ' ';
     return;
   }
-  icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+  const icu::UnicodeString decoded = icu::UnicodeString::fromUTF8(
       icu::StringPiece(run.data(), static_cast<int32_t>(run.size())));
-  text.findAndReplace(icu::UnicodeString(static_cast<UChar32>(0x2014)), u" -- ");
-  text.findAndReplace(icu::UnicodeString(static_cast<UChar32>(0x2015)), u" -- ");
+  icu::UnicodeString text;
+  for (int32_t i = 0; i < decoded.length();) {
+    const UChar32 c = decoded.char32At(i);
+    i += U16_LENGTH(c);
+    text += c == 0x2014 || c == 0x2015 ? icu::UnicodeString(u" -- ")
+            : is_dropped(c)            ? icu::UnicodeString(u" ")
+                                       : icu::UnicodeString(c);
+  }
   t->transliterate(text);
   std::string folded;
   text.toUTF8String(folded);
