@@ -1,6 +1,7 @@
 #include "text/abbreviations.h"
 
 #include <string_view>
+#include <unordered_map>
 
 #include "text/ascii.h"
 
@@ -74,11 +75,15 @@ constexpr Abbreviation kAbbreviations[] = {
     {"c", "circa", Place::kBeforeNumber},
 };
 
+// Every chunk is looked up: hashed, not scanned.
 const Abbreviation *find(std::string_view written) {
-  for (const Abbreviation &a : kAbbreviations) {
-    if (a.written == written) return &a;
-  }
-  return nullptr;
+  static const std::unordered_map<std::string_view, const Abbreviation *> index = [] {
+    std::unordered_map<std::string_view, const Abbreviation *> map;
+    for (const Abbreviation &a : kAbbreviations) map.emplace(a.written, &a);
+    return map;
+  }();
+  const auto found = index.find(written);
+  return found == index.end() ? nullptr : found->second;
 }
 
 bool starts_number(const Chunk *chunk) {
@@ -105,6 +110,10 @@ Taken read_abbreviation(const Cursor &cursor, Spoken &out) {
   const bool period = !chunk.trail.empty() && chunk.trail[0] == '.';
   const Chunk *next = cursor.peek(1);
   const bool name_follows = next && starts_upper(*next) && (period || open_ended(chunk));
+  // Without a period only titles before a name and the inner ones are read.
+  if (!period && !name_follows && chunk.core != "vs" && chunk.core != "cf" && chunk.core != "viz") {
+    return {};
+  }
 
   if (chunk.core == "St" || chunk.core == "Dr") {
     if (!period && !name_follows) return {};

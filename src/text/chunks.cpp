@@ -9,9 +9,9 @@ namespace {
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Markdown emphasis marks are taken as brackets too.
-bool opens(char c) { return std::strchr("([{\"'*_", c) != nullptr; }
+bool opens(char c) { return c && std::strchr("([{\"'*_", c) != nullptr; }
 
-bool closes(char c) { return std::strchr(")]}\"'*_.,;:!?", c) != nullptr; }
+bool closes(char c) { return c && std::strchr(")]}\"'*_.,;:!?", c) != nullptr; }
 
 Chunk make_chunk(std::string_view text, bool new_paragraph) {
   size_t begin = 0;
@@ -29,6 +29,7 @@ Chunk make_chunk(std::string_view text, bool new_paragraph) {
 
 std::vector<Chunk> split_chunks(std::string_view text) {
   std::vector<Chunk> chunks;
+  chunks.reserve(text.size() / 4);  // a little more than one a word
   size_t i = 0;
   while (i < text.size()) {
     int line_breaks = 0;

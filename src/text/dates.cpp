@@ -143,6 +143,7 @@ size_t read_numeric_date(std::string_view s, Spoken &out) {
 
 Taken read_named_date(const Cursor &cursor, Spoken &out) {
   const Chunk &chunk = cursor.chunk();
+  if (chunk.core.empty() || !(is_upper(chunk.core[0]) || is_digit(chunk.core[0]))) return {};
   const bool has_period = !chunk.trail.empty() && chunk.trail[0] == '.';
   bool abbreviated = false;
   if (const unsigned month = month_of(chunk.core, &abbreviated)) {

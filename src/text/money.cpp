@@ -143,9 +143,10 @@ size_t read_money(std::string_view s, bool signed_ok, Spoken &out) {
 
 Taken read_money_phrase(const Cursor &cursor, Spoken &out) {
   const Chunk *next = cursor.peek(1);
-  if (!next || !open_ended(cursor.chunk())) return {};
-  const auto amount = parse_amount(cursor.chunk().core, true);
-  if (!amount || amount->length != cursor.chunk().core.size() || !amount->scale.empty()) return {};
+  const std::string_view core = cursor.chunk().core;
+  if (!next || !open_ended(cursor.chunk()) || core.empty() || is_letter(core[0])) return {};
+  const auto amount = parse_amount(core, true);
+  if (!amount || amount->length != core.size() || !amount->scale.empty()) return {};
   for (std::string_view word : kScaleWords) {
     if (next->core == word) {
       say_amount(*amount, word, out);

@@ -149,9 +149,9 @@ Taken read_measure_phrase(const Cursor &cursor, Spoken &out) {
   const Chunk *next = cursor.peek(1);
   const std::string_view core = cursor.chunk().core;
   if (!next || !open_ended(cursor.chunk())) return {};
-  const Unit *unit = find_unit(next->core);
   const auto n = parse_numeral(core);
-  if (!unit || !n) return {};
+  const Unit *unit = n ? find_unit(next->core) : nullptr;
+  if (!unit) return {};
   const auto second = range_end(*n, core.substr(n->length));
   if (n->length + (second ? second->length : 0) != core.size()) return {};
   out.add(numeral_words(*n));

@@ -76,6 +76,7 @@ void say_address(std::string_view s, Spoken &out) {
 }  // namespace
 
 bool read_web_address(std::string_view core, Spoken &out) {
+  if (core.find('.') == core.npos) return false;  // every address has one
   const size_t at = core.find('@');
   if (at != core.npos && at > 0) {
     const std::string_view local = core.substr(0, at);
