@@ -55,3 +55,10 @@ set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQU
 # The library's exported symbols: the seven C functions only.
 add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
 set_tests_properties(exports PROPERTIES LABELS unit)
+
+# The speech server (tools/serve) with real HTTP clients on loopback.
+add_test(NAME serve
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-test.py
+          --server $<TARGET_FILE:korva_serve> --korva $<TARGET_FILE:korva_cli>
+          --archive ${KORVA_GOLDEN_ARCHIVE} --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
+set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77)
