@@ -74,3 +74,10 @@ add_test(NAME python
   COMMAND ${KORVA_PYTHON} -m pytest -q -p no:cacheprovider ${CMAKE_CURRENT_SOURCE_DIR}/python)
 set_tests_properties(python PROPERTIES LABELS python FIXTURES_REQUIRED default_voice
   ENVIRONMENT "KORVA_LIBRARY=$<TARGET_FILE:korva>;KORVA_TEST_VOICE=${KORVA_DEFAULT_VOICE};PYTHONPATH=${CMAKE_SOURCE_DIR}/python;PYTHONDONTWRITEBYTECODE=1")
+
+# The speech server (tools/serve) with real HTTP clients on loopback.
+add_test(NAME serve
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-test.py
+          --server $<TARGET_FILE:korva_serve> --korva $<TARGET_FILE:korva_cli>
+          --archive ${KORVA_GOLDEN_ARCHIVE} --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
+set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77)

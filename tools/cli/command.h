@@ -18,3 +18,4 @@ const Command &speak_command();
 const Command &phonemize_command();
 const Command &inspect_command();
 const Command &normalise_command();
+const Command &serve_command();

@@ -1,0 +1,29 @@
+#pragma once
+// The server's counters, shown by GET /metrics in the Prometheus text format.
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+class Metrics {
+ public:
+  // One answered request: its route ("other" for unknown paths) and status.
+  void count_response(const std::string &route, int status);
+  // A synthesis that failed, and a streamed answer that did not reach its end.
+  void count_error() { ++errors_; }
+  void count_broken_stream() { ++broken_streams_; }
+  void add_audio(uint64_t samples, int sample_rate);
+
+  // The exposition text; the queue depth and busy state are read at the time.
+  std::string text(size_t queue_depth, bool busy) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::pair<std::string, int>, uint64_t> responses_;
+  std::atomic<uint64_t> errors_{0};
+  std::atomic<uint64_t> broken_streams_{0};
+  std::atomic<uint64_t> audio_microseconds_{0};
+};

@@ -1,0 +1,29 @@
+#pragma once
+// What the server tells of the loaded voice, read once after loading: the
+// engine serialises its calls, so asking it during a synthesis would wait for it.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+struct VoiceCard {
+  std::string name;  // the weights archive's file name, without its directory
+  int sample_rate = 0;  // Hz, the voice's own (the server speaks at 48 000 Hz)
+  std::string front_end;
+  float noise_scale = 0.0f;
+  float noise_scale_w = 0.0f;
+  float length_scale = 0.0f;
+  std::vector<std::string> speaker_names;  // one per speaker; "" where the voice names none
+
+  int n_speakers() const { return static_cast<int>(speaker_names.size()); }
+  // The id of the speaker called `name`, if the voice has one.
+  std::optional<int> speaker_named(const std::string &name) const;
+};
+
+// The loaded voice; throws std::runtime_error when none is loaded.
+VoiceCard read_voice_card(const std::string &archive_path);
+
+// The body of GET /v1/voices.
+nlohmann::json voice_card_json(const VoiceCard &card);
