@@ -102,7 +102,8 @@ def describe(fields, speaker_names):
     stochastic = fields.get(args + "use_sdp", "bool", True)
     speakers = {"n_speakers": 0, "gin_channels": 0}
     if fields.get(args + "use_speaker_embedding", "bool", False):
-        speakers = {"n_speakers": fields.get(args + "num_speakers", "int"),
+        count = fields.get(args + "num_speakers", "int", None)
+        speakers = {"n_speakers": fields.get("num_speakers", "int") if count is None else count,  # either place
                     "gin_channels": fields.get(args + "speaker_embedding_channels", "int", 256)}
         names = speaker_names.id_map()
         if names:
