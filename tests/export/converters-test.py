@@ -274,10 +274,12 @@ class OtherLayouts(Problems):
         binary = fx.hf(state, config, path("hf-bin"), "weight_g/v", weights="pytorch_model.bin")
         self.assert_same_tensors("ljs", dict(voice_conversion.convert(hf_layout, binary).tensors), folded=True)
 
-    def test_speaker_parts_of_hugging_face_names(self):
+    def test_hugging_face_names_the_fixtures_do_not_cover(self):
         for theirs, ours in (("embed_speaker.weight", "emb_g.weight"), ("decoder.cond.bias", "waveform_decoder.cond.bias"),
                              ("duration_predictor.cond.weight", "duration_predictor.cond.weight"),
-                             ("flow.flows.3.wavenet.cond_layer.weight_g", "flow.flows.3.enc.cond_layer.weight_g")):
+                             ("flow.flows.3.wavenet.cond_layer.weight_g", "flow.flows.3.enc.cond_layer.weight_g"),
+                             ("duration_predictor.norm_2.bias", "duration_predictor.norm_2.beta"),
+                             ("duration_predictor.conv_1.weight", "duration_predictor.conv_1.weight")):
             self.assertEqual(hf_layout.rename(theirs), ours)
 
     def test_bad_inputs_list_every_problem_and_write_nothing(self):
@@ -315,6 +317,25 @@ class OtherLayouts(Problems):
 
 
 class Library(unittest.TestCase):
+    def test_deterministic_duration_predictor(self):
+        checkpoint, config = generated("piper-multi")
+        state, shared = fx.load_vits(checkpoint, config)
+        sizes = {"conv_1.weight": [256, 192, 3], "conv_1.bias": [256], "norm_1.gamma": [256], "norm_1.beta": [256],
+                 "conv_2.weight": [256, 256, 3], "conv_2.bias": [256], "norm_2.gamma": [256], "norm_2.beta": [256],
+                 "proj.weight": [1, 256, 1], "proj.bias": [1], "cond.weight": [192, 512, 1], "cond.bias": [192]}
+        predictor = {"dp." + name: torch.full(shape, 0.5) for name, shape in sizes.items()}
+        deterministic = {**{k: v for k, v in state.items() if not k.startswith("dp.")}, **predictor}
+        torch.save({"model": deterministic}, path("deterministic.pth"))
+        fx.write_json(path("deterministic.json"), {**shared, "model": {**shared["model"], "use_sdp": False}})
+        conversion = voice_conversion.convert(vits_layout, path("deterministic.pth"), path("deterministic.json"))
+        self.assertEqual(conversion.voice["duration_predictor"],
+                         {"kind": "deterministic", "filter_channels": 256, "kernel_size": 3})
+        converted = dict(conversion.tensors)
+        self.assertEqual(sorted(n for n in converted if n.startswith("duration_predictor.")),
+                         sorted("duration_predictor." + name for name in sizes))
+        self.assertEqual(len(converted), len(reference("piper-multi")) - len(
+            [n for n in reference("piper-multi") if n.startswith("duration_predictor.")]) + len(sizes))
+
     def test_a_weight_given_in_both_forms_is_refused(self):
         checkpoint, config = generated("piper-multi")
         state, _ = fx.load_vits(checkpoint, config)

@@ -166,7 +166,9 @@ def piper(state, config, spelling, with_sizes):
     hyper = AttributeDict(num_symbols=n_vocab, num_speakers=n_speakers, sample_rate=data["sampling_rate"],
                           dataset=[pathlib.PosixPath("/data/dataset.jsonl")], use_sdp=True)
     if with_sizes:
-        hyper.update({k: v for k, v in model.items() if k not in ("p_dropout", "n_layers_q", "use_spectral_norm")})
+        # the training code's defaults are tuples, and so they are pickled
+        hyper.update({k: tuple(tuple(x) if isinstance(x, list) else x for x in v) if isinstance(v, list) else v
+                      for k, v in model.items() if k not in ("p_dropout", "n_layers_q", "use_spectral_norm")})
     checkpoint = {"epoch": 1, "global_step": 10, "pytorch-lightning_version": "1.7.7", "state_dict": out,
                   "hyper_parameters": hyper, "optimizer_states": [], "lr_schedulers": [], "callbacks": {}}
     voice = {"audio": {"sample_rate": data["sampling_rate"], "quality": "medium"}, "espeak": {"voice": "en-gb"},

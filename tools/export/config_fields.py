@@ -14,7 +14,12 @@ def _is_number(value):
 
 
 def _is_int_list(value):
-    return isinstance(value, list) and bool(value) and all(_is_int(v) for v in value)
+    return isinstance(value, (list, tuple)) and bool(value) and all(_is_int(v) for v in value)
+
+
+def _as_lists(value):
+    """Tuples (as pickled hyper-parameters hold them) as the lists JSON gives."""
+    return [_as_lists(v) for v in value] if isinstance(value, (list, tuple)) else value
 
 
 # kind -> (test, description for messages)
@@ -25,7 +30,7 @@ KINDS = {
     "str": (lambda v: isinstance(v, str), "a string"),
     "dict": (lambda v: isinstance(v, dict), "an object"),
     "ints": (_is_int_list, "a list of integers"),
-    "int_lists": (lambda v: isinstance(v, list) and bool(v) and all(_is_int_list(x) for x in v),
+    "int_lists": (lambda v: isinstance(v, (list, tuple)) and bool(v) and all(_is_int_list(x) for x in v),
                   "a list of lists of integers"),
 }
 
@@ -66,9 +71,10 @@ class Fields:
             node = node[part]
         test, description = KINDS[kind]
         if not test(node):
-            self.problems.append(f"{self.source}: field {path} is {json.dumps(node)[:40]}, expected {description}")
+            self.problems.append(f"{self.source}: field {path} is {json.dumps(node, default=repr)[:40]}, "
+                                 f"expected {description}")
             return None
-        return node
+        return _as_lists(node)
 
     def id_map(self):
         """The whole object as a map of names to integer ids; other values are recorded and left out."""
@@ -77,5 +83,5 @@ class Fields:
             if _is_int(value):
                 out[name] = value
             else:
-                self.problems.append(f"{self.source}: {name!r} maps to {json.dumps(value)[:40]}, expected an id")
+                self.problems.append(f"{self.source}: {name!r} maps to {json.dumps(value, default=repr)[:40]}, expected an id")
         return out

@@ -9,6 +9,7 @@ import os
 
 from config_fields import Fields, load_json
 from vits_symbols import symbol_ids
+import vits_layout
 from voice_conversion import read_checkpoint, read_files
 from tensor_match import CheckpointError
 import voice_description
@@ -98,12 +99,11 @@ def describe(fields, speaker_names):
     for name, what in _UNSUPPORTED.items():
         if fields.get(args + name, "bool", False):
             fields.problems.append(f"{fields.source}: {args}{name} is true: korva does not run {what}")
-    if not fields.get(args + "use_sdp", "bool", True):
-        fields.problems.append(f"{fields.source}: {args}use_sdp is false: korva runs the stochastic "
-                               "duration predictor only")
+    stochastic = fields.get(args + "use_sdp", "bool", True)
     speakers = {"n_speakers": 0, "gin_channels": 0}
     if fields.get(args + "use_speaker_embedding", "bool", False):
-        speakers = {"n_speakers": fields.get(args + "num_speakers", "int"),
+        count = fields.get(args + "num_speakers", "int", None)
+        speakers = {"n_speakers": fields.get("num_speakers", "int") if count is None else count,  # either place
                     "gin_channels": fields.get(args + "speaker_embedding_channels", "int", 256)}
         names = speaker_names.id_map()
         if names:
@@ -124,4 +124,4 @@ def describe(fields, speaker_names):
     if add_blank:
         front_end["blank"] = len(symbols)
     return voice_description.describe(sample_rate, len(symbols) + 1, text_encoder, decoder, speakers,
-                                      front_end, inference, flow)
+                                      front_end, inference, flow, vits_layout.predictor(stochastic))

@@ -33,8 +33,8 @@ _RULES = [(re.compile(pattern), replacement) for pattern, replacement in (
     (r"^(duration_predictor\.(?:flows\.\d+\.)?)conv_dds\.convs_dilated\.", r"\1convs.convs_sep."),
     (r"^(duration_predictor\.(?:flows\.\d+\.)?)conv_dds\.convs_pointwise\.", r"\1convs.convs_1x1."),
     (r"^(duration_predictor\.(?:flows\.\d+\.)?)conv_dds\.", r"\1convs."),
-    (r"\.(norm_layers_[12]|norms_[12])\.(\d+)\.weight$", r".\1.\2.gamma"),
-    (r"\.(norm_layers_[12]|norms_[12])\.(\d+)\.bias$", r".\1.\2.beta"),
+    (r"\.(norm_layers_[12]\.\d+|norms_[12]\.\d+|norm_[12])\.weight$", r".\1.gamma"),
+    (r"\.(norm_layers_[12]\.\d+|norms_[12]\.\d+|norm_[12])\.bias$", r".\1.beta"),
     (r"^flow\.flows\.(\d+)\.conv_pre\.", r"flow.flows.\1.pre."),
     (r"^flow\.flows\.(\d+)\.wavenet\.", r"flow.flows.\1.enc."),
     (r"^flow\.flows\.(\d+)\.conv_post\.", r"flow.flows.\1.post."),
@@ -114,12 +114,15 @@ def dropped_group(key):
 def describe(config, vocab, tokenizer):
     known = len(config.problems)
     text_encoder = {key: config.get(name, "int") for key, name in _TEXT_ENCODER.items()}
-    predictor = {key: config.get(name, kind) for key, (name, kind) in _PREDICTOR.items()}
+    stochastic = config.get("use_stochastic_duration_prediction", "bool", True)
+    if stochastic:
+        predictor = voice_description.stochastic_predictor(
+            text_encoder["hidden_channels"], **{key: config.get(name, kind) for key, (name, kind) in _PREDICTOR.items()})
+    else:
+        predictor = {"kind": "deterministic", "filter_channels": config.get("duration_predictor_filter_channels", "int"),
+                     "kernel_size": config.get("duration_predictor_kernel_size", "int")}
     flow = {key: config.get(name, "int") for key, name in _FLOW.items()}
     decoder = dict(resblock="1", **{key: config.get(key, kind) for key, kind in _DECODER.items()})
-    if not config.get("use_stochastic_duration_prediction", "bool", True):
-        config.problems.append(f"{config.source}: use_stochastic_duration_prediction is false: korva runs "
-                               "the stochastic duration predictor only")
     n_speakers = config.get("num_speakers", "int", 1)
     gin = config.get("speaker_embedding_size", "int", 0)
     speaking_rate = config.get("speaking_rate", "number", 1.0)

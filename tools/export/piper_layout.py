@@ -68,8 +68,7 @@ def _symbols(fields):
 def describe(voice, hyper):
     known = len(voice.problems)
     text_encoder, decoder = vits_layout.read_sizes(hyper, "", DEFAULTS)
-    if not hyper.get("use_sdp", "bool", True):
-        voice.problems.append(f"{hyper.source}: use_sdp is false: korva runs the stochastic duration predictor only")
+    stochastic = hyper.get("use_sdp", "bool", True)
     n_speakers = voice.get("num_speakers", "int", 1)
     gin = hyper.get("gin_channels", "int", MULTI_SPEAKER_WIDTH if n_speakers and n_speakers > 1 else 0)
     names = voice.get("speaker_id_map", "dict", {})
@@ -89,4 +88,5 @@ def describe(voice, hyper):
     speakers = {"n_speakers": n_speakers, "gin_channels": gin}
     if names:
         speakers["names"] = names
-    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, inference)
+    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, inference,
+                                      duration_predictor=vits_layout.predictor(stochastic))

@@ -43,6 +43,11 @@ def read_sizes(fields, prefix, defaults=None):
     return text_encoder, decoder
 
 
+def predictor(stochastic):
+    """The duration predictor section: the published code sizes both kinds itself."""
+    return None if stochastic else voice_description.DETERMINISTIC_PREDICTOR
+
+
 def describe(fields):
     """The voice description from the config, or None when a field is missing."""
     known = len(fields.problems)
@@ -52,13 +57,12 @@ def describe(fields):
     n_speakers = fields.get("data.n_speakers", "int", 0)
     gin = fields.get("model.gin_channels", "int", 0)
     n_vocab = fields.get("n_vocab", "int", len(SYMBOLS))  # the public code sizes it by its table
-    if not fields.get("model.use_sdp", "bool", True):
-        fields.problems.append(f"{fields.source}: model.use_sdp is false: korva runs the stochastic "
-                               "duration predictor only")
+    stochastic = fields.get("model.use_sdp", "bool", True)
     if len(fields.problems) > known:
         return None
     front_end = {"kind": "espeak", "language": "en-us", "symbols": symbol_ids(SYMBOLS)}
     if add_blank:
         front_end["blank"] = 0
     return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder,
-                                      {"n_speakers": n_speakers, "gin_channels": gin}, front_end)
+                                      {"n_speakers": n_speakers, "gin_channels": gin}, front_end,
+                                      duration_predictor=predictor(stochastic))

@@ -16,7 +16,13 @@ FLOW = {"n_couplings": 4, "kernel_size": 5, "dilation_rate": 1, "n_layers": 4}
 STOCHASTIC_PREDICTOR = {"kind": "stochastic", "kernel_size": 3, "n_dds_layers": 3, "n_flows": 4,
                         "num_bins": 10, "tail_bound": 5.0}
 WINDOW_SIZE = 4
+# ... and the deterministic predictor's, of the families that may train one instead
+DETERMINISTIC_PREDICTOR = {"kind": "deterministic", "filter_channels": 256, "kernel_size": 3}
 INFERENCE = {"noise_scale": 0.667, "noise_scale_w": 0.8, "length_scale": 1.0}
+
+
+def stochastic_predictor(filter_channels, **sizes):
+    return {**STOCHASTIC_PREDICTOR, "filter_channels": filter_channels, **sizes}
 
 
 def describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, inference=None,
@@ -24,7 +30,7 @@ def describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, i
     """A complete description; absent sections take the published VITS values."""
     te = dict(text_encoder)
     te.setdefault("window_size", WINDOW_SIZE)
-    dp = {**STOCHASTIC_PREDICTOR, "filter_channels": te["hidden_channels"], **(duration_predictor or {})}
+    dp = dict(duration_predictor or stochastic_predictor(te["hidden_channels"]))
     return {"format": FORMAT, "sample_rate": sample_rate, "n_vocab": n_vocab, "text_encoder": te,
             "duration_predictor": dp, "flow": dict(flow or FLOW), "decoder": dict(decoder),
             "speakers": dict(speakers), "front_end": dict(front_end),
