@@ -8,11 +8,11 @@
 namespace {
 
 enum class Place {
-  kTitle,          // before a name; without its period only before a capitalised word;
-                   // its period never ends a sentence
-  kEnding,         // may end a sentence
-  kInner,          // always followed by more of the sentence; period optional
-  kBeforeNumber,   // an abbreviation only before a number ("No. 5"), else a word
+  kTitle,         // before a name; without its period only before a capitalised word;
+                  // its period never ends a sentence
+  kEnding,        // may end a sentence
+  kInner,         // always followed by more of the sentence; period optional
+  kBeforeNumber,  // an abbreviation only before a number ("No. 5"), else a word
 };
 
 struct Abbreviation {
@@ -91,7 +91,9 @@ bool starts_number(const Chunk *chunk) {
 }
 
 // The chunk ends its sentence ("...  Visit" starts one).
-bool ends_sentence(const Chunk &chunk) { return chunk.trail.find_first_of(".!?") != chunk.trail.npos; }
+bool ends_sentence(const Chunk &chunk) {
+  return chunk.trail.find_first_of(".!?") != chunk.trail.npos;
+}
 
 // After a street's name or a house number ("Main St.", "42 St."), not at the
 // start of a sentence where every word is capitalised.
@@ -100,7 +102,8 @@ bool after_street_name(const Cursor &cursor) {
   if (!previous || previous->core.empty() || ends_sentence(*previous)) return false;
   if (is_digit(previous->core[0])) return true;
   const Chunk *before = cursor.peek(-2);
-  return starts_upper(*previous) && before && !ends_sentence(*before) && !cursor.chunk().new_paragraph;
+  return starts_upper(*previous) && before && !ends_sentence(*before) &&
+         !cursor.chunk().new_paragraph;
 }
 
 }  // namespace

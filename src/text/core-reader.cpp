@@ -25,8 +25,8 @@ size_t word_length(std::string_view s) {
 }
 
 bool is_currency(std::string_view s) {
-  return !s.empty() && (s[0] == '$' || s.substr(0, 2) == "\xE2\x82" || s.substr(0, 2) == "\xC2\xA3" ||
-                        s.substr(0, 2) == "\xC2\xA5");
+  return !s.empty() && (s[0] == '$' || s.substr(0, 2) == "\xE2\x82" ||
+                        s.substr(0, 2) == "\xC2\xA3" || s.substr(0, 2) == "\xC2\xA5");
 }
 
 // Whether a number (or an amount) starts `s`; a sign only when `signed_ok`.

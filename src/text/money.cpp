@@ -27,10 +27,10 @@ struct Scale {
   std::string_view word;
 };
 
-constexpr Scale kScales[] = {
-    {"k", "thousand"}, {"K", "thousand"}, {"m", "million"},  {"M", "million"},
-    {"mn", "million"}, {"MM", "million"}, {"b", "billion"},  {"B", "billion"},
-    {"bn", "billion"}, {"t", "trillion"}, {"T", "trillion"}, {"tn", "trillion"}};
+constexpr Scale kScales[] = {{"k", "thousand"}, {"K", "thousand"}, {"m", "million"},
+                             {"M", "million"},  {"mn", "million"}, {"MM", "million"},
+                             {"b", "billion"},  {"B", "billion"},  {"bn", "billion"},
+                             {"t", "trillion"}, {"T", "trillion"}, {"tn", "trillion"}};
 
 constexpr std::string_view kScaleWords[] = {"thousand", "million", "billion", "trillion"};
 

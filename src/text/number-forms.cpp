@@ -43,7 +43,8 @@ std::string decade_words(const Numeral &n) {
 
 // "5-10", "1990-1995": the second numeral, when `rest` holds a range's end.
 std::optional<Numeral> range_end(const Numeral &first, std::string_view rest) {
-  if (!first.whole() || rest.size() < 2 || rest[0] != '-' || !is_digit(rest[1])) return std::nullopt;
+  if (!first.whole() || rest.size() < 2 || rest[0] != '-' || !is_digit(rest[1]))
+    return std::nullopt;
   auto second = parse_numeral(rest.substr(1));
   if (!second->whole()) return std::nullopt;
   second->length += 1;
@@ -135,7 +136,9 @@ size_t read_number(std::string_view s, bool signed_ok, Spoken &out) {
   // "1990-95": a year and the end of one.
   const bool years = suffix_length == 0 && is_year(*n) &&
                      (!second || is_year(*second) || second->integer.size() == 2);
-  const auto say = [years](const Numeral &x) { return years ? quantity_words(x) : numeral_words(x); };
+  const auto say = [years](const Numeral &x) {
+    return years ? quantity_words(x) : numeral_words(x);
+  };
   out.add(say(*n));
   if (second) {
     out.add("to");

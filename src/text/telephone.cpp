@@ -45,7 +45,8 @@ size_t read_digit_groups(std::string_view s, Spoken &out) {
   const std::string_view digits = s.substr(plus ? 1 : 0);
   size_t length = 0;
   std::vector<std::string_view> groups = groups_of(digits, '-', &length);
-  const bool hyphens = groups.size() >= 3 || (groups.size() == 2 && is_local_number(digits.substr(0, length)));
+  const bool hyphens =
+      groups.size() >= 3 || (groups.size() == 2 && is_local_number(digits.substr(0, length)));
   if (!hyphens) {
     length = 0;
     groups = groups_of(digits, '.', &length);
