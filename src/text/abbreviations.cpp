@@ -65,6 +65,7 @@ constexpr Abbreviation kAbbreviations[] = {
     {"Nos", "numbers", Place::kBeforeNumber},
     {"p", "page", Place::kBeforeNumber},
     {"pp", "pages", Place::kBeforeNumber},
+    {"pg", "page", Place::kBeforeNumber},
     {"Vol", "volume", Place::kBeforeNumber},
     {"vol", "volume", Place::kBeforeNumber},
     {"Ch", "chapter", Place::kBeforeNumber},

@@ -41,7 +41,7 @@ bool is_dash(std::string_view core) {
 using PhraseReader = Taken (*)(const Cursor &, Spoken &);
 constexpr PhraseReader kPhraseReaders[] = {
     read_abbreviation, read_named_date,     read_time_phrase,  read_telephone_phrase,
-    read_money_phrase, read_measure_phrase, read_dotted_phrase};
+    read_money_phrase, read_measure_phrase, read_mixed_fraction_phrase, read_dotted_phrase};
 
 Taken read_chunk(const Cursor &cursor, Spoken &out) {
   const Chunk &chunk = cursor.chunk();
