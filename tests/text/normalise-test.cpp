@@ -121,6 +121,7 @@ std::string nines(int n) {
 TEST(NormaliseText, HugeNumbersAreSaidDigitByDigit) {
   EXPECT_EQ(normalise_text(std::string(500, '9')), nines(500));
   EXPECT_EQ(normalise_text("99,999,999,999,999,999,999"), nines(20));  // past 64 bits
+  EXPECT_EQ(normalise_text("$99999999999999999999.50"), nines(20) + " dollars and fifty cents");
 }
 
 // Each thread has its own transliterator; results do not depend on sharing.
