@@ -136,6 +136,11 @@ void say_amount(const Amount &a, std::string_view scale, Spoken &out) {
 
 }  // namespace
 
+size_t currency_symbol_length(std::string_view s) {
+  size_t length = 0;
+  return currency_at(s, &length) ? length : 0;
+}
+
 size_t read_money(std::string_view s, bool signed_ok, Spoken &out) {
   const auto amount = parse_amount(s, signed_ok);
   if (!amount) return 0;
