@@ -9,6 +9,7 @@
 #include "text/money.h"
 #include "text/number-forms.h"
 #include "text/reader.h"
+#include "text/roman-numerals.h"
 #include "text/spoken.h"
 #include "text/telephone.h"
 #include "text/times.h"
@@ -40,8 +41,9 @@ bool is_dash(std::string_view core) {
 // order they are tried; a chunk none of them takes is read on its own.
 using PhraseReader = Taken (*)(const Cursor &, Spoken &);
 constexpr PhraseReader kPhraseReaders[] = {
-    read_abbreviation, read_named_date,     read_time_phrase,  read_telephone_phrase,
-    read_money_phrase, read_measure_phrase, read_mixed_fraction_phrase, read_dotted_phrase};
+    read_abbreviation,          read_named_date,    read_time_phrase,
+    read_telephone_phrase,      read_money_phrase,  read_measure_phrase,
+    read_mixed_fraction_phrase, read_dotted_phrase, read_roman_numeral};
 
 Taken read_chunk(const Cursor &cursor, Spoken &out) {
   const Chunk &chunk = cursor.chunk();
