@@ -58,6 +58,7 @@ class CoreReader {
     }
     if (is_letter(s[0])) {
       if (const size_t n = read_dotted(s, out_)) return took(Piece::kWord, n);
+      if (const size_t n = read_ampersand_initialism(s, out_)) return took(Piece::kWord, n);
       const size_t n = word_length(s);
       read_word(s.substr(0, n), out_);
       return took(Piece::kWord, n);
