@@ -91,7 +91,7 @@ bool starts_number(const Chunk *chunk) {
   return chunk && !chunk->core.empty() && (is_digit(chunk->core[0]) || chunk->core[0] == '#');
 }
 
-// The chunk ends its sentence ("...  Visit" starts one).
+// The chunk's closing punctuation ends a sentence.
 bool ends_sentence(const Chunk &chunk) {
   return chunk.trail.find_first_of(".!?") != chunk.trail.npos;
 }
@@ -120,7 +120,6 @@ Taken read_abbreviation(const Cursor &cursor, Spoken &out) {
   }
 
   if (chunk.core == "St" || chunk.core == "Dr") {
-    if (!period && !name_follows) return {};
     const bool saint = chunk.core == "St";
     // "St." before no name is a street; "Dr." before none is still a doctor.
     const bool street = after_street_name(cursor) || (saint && !name_follows);
@@ -137,7 +136,6 @@ Taken read_abbreviation(const Cursor &cursor, Spoken &out) {
   if (!a) return {};
   switch (a->place) {
     case Place::kTitle:
-      if (!period && !name_follows) return {};
       break;
     case Place::kEnding:
       if (!period) return {};
