@@ -8,11 +8,11 @@
 namespace {
 
 enum class Place {
-  kTitle,          // before a name; without its period only before a capitalised word;
-                   // its period never ends a sentence
-  kEnding,         // may end a sentence
-  kInner,          // always followed by more of the sentence; period optional
-  kBeforeNumber,   // an abbreviation only before a number ("No. 5"), else a word
+  kTitle,         // before a name; without its period only before a capitalised word;
+                  // its period never ends a sentence
+  kEnding,        // may end a sentence
+  kInner,         // always followed by more of the sentence; period optional
+  kBeforeNumber,  // an abbreviation only before a number ("No. 5"), else a word
 };
 
 struct Abbreviation {
@@ -65,6 +65,7 @@ constexpr Abbreviation kAbbreviations[] = {
     {"Nos", "numbers", Place::kBeforeNumber},
     {"p", "page", Place::kBeforeNumber},
     {"pp", "pages", Place::kBeforeNumber},
+    {"pg", "page", Place::kBeforeNumber},
     {"Vol", "volume", Place::kBeforeNumber},
     {"vol", "volume", Place::kBeforeNumber},
     {"Ch", "chapter", Place::kBeforeNumber},
@@ -90,8 +91,10 @@ bool starts_number(const Chunk *chunk) {
   return chunk && !chunk->core.empty() && (is_digit(chunk->core[0]) || chunk->core[0] == '#');
 }
 
-// The chunk ends its sentence ("...  Visit" starts one).
-bool ends_sentence(const Chunk &chunk) { return chunk.trail.find_first_of(".!?") != chunk.trail.npos; }
+// The chunk's closing punctuation ends a sentence.
+bool ends_sentence(const Chunk &chunk) {
+  return chunk.trail.find_first_of(".!?") != chunk.trail.npos;
+}
 
 // After a street's name or a house number ("Main St.", "42 St."), not at the
 // start of a sentence where every word is capitalised.
@@ -100,7 +103,8 @@ bool after_street_name(const Cursor &cursor) {
   if (!previous || previous->core.empty() || ends_sentence(*previous)) return false;
   if (is_digit(previous->core[0])) return true;
   const Chunk *before = cursor.peek(-2);
-  return starts_upper(*previous) && before && !ends_sentence(*before) && !cursor.chunk().new_paragraph;
+  return starts_upper(*previous) && before && !ends_sentence(*before) &&
+         !cursor.chunk().new_paragraph;
 }
 
 }  // namespace
@@ -116,7 +120,6 @@ Taken read_abbreviation(const Cursor &cursor, Spoken &out) {
   }
 
   if (chunk.core == "St" || chunk.core == "Dr") {
-    if (!period && !name_follows) return {};
     const bool saint = chunk.core == "St";
     // "St." before no name is a street; "Dr." before none is still a doctor.
     const bool street = after_street_name(cursor) || (saint && !name_follows);
@@ -133,7 +136,6 @@ Taken read_abbreviation(const Cursor &cursor, Spoken &out) {
   if (!a) return {};
   switch (a->place) {
     case Place::kTitle:
-      if (!period && !name_follows) return {};
       break;
     case Place::kEnding:
       if (!period) return {};

@@ -42,6 +42,4 @@ std::vector<Chunk> split_chunks(std::string_view text) {
   return chunks;
 }
 
-bool starts_upper(const Chunk &chunk) {
-  return !chunk.core.empty() && is_upper(chunk.core[0]);
-}
+bool starts_upper(const Chunk &chunk) { return !chunk.core.empty() && is_upper(chunk.core[0]); }

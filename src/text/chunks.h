@@ -6,9 +6,9 @@
 #include <vector>
 
 struct Chunk {
-  std::string_view lead;   // opening brackets and quotes
-  std::string_view core;   // what is read: may be empty ("--", "...")
-  std::string_view trail;  // closing brackets, quotes and punctuation, periods included
+  std::string_view lead;       // opening brackets and quotes
+  std::string_view core;       // what is read: may be empty ("--", "...")
+  std::string_view trail;      // closing brackets, quotes and punctuation, periods included
   bool new_paragraph = false;  // a blank line comes before it
 };
 

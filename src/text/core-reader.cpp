@@ -24,15 +24,10 @@ size_t word_length(std::string_view s) {
   return n;
 }
 
-bool is_currency(std::string_view s) {
-  return !s.empty() && (s[0] == '$' || s.substr(0, 2) == "\xE2\x82" || s.substr(0, 2) == "\xC2\xA3" ||
-                        s.substr(0, 2) == "\xC2\xA5");
-}
-
 // Whether a number (or an amount) starts `s`; a sign only when `signed_ok`.
 bool starts_number(std::string_view s, bool signed_ok) {
   size_t i = signed_ok && !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
-  if (is_currency(s.substr(i))) i += s[i] == '$' ? 1 : s.substr(i, 2) == "\xE2\x82" ? 3 : 2;
+  i += currency_symbol_length(s.substr(i));
   if (i < s.size() && is_digit(s[i])) return true;
   if (i + 1 < s.size() && s[i] == '.' && is_digit(s[i + 1])) return true;
   return i + 2 < s.size() && s[i] == '\'' && is_digit(s[i + 1]) && is_digit(s[i + 2]);
@@ -63,6 +58,7 @@ class CoreReader {
     }
     if (is_letter(s[0])) {
       if (const size_t n = read_dotted(s, out_)) return took(Piece::kWord, n);
+      if (const size_t n = read_ampersand_initialism(s, out_)) return took(Piece::kWord, n);
       const size_t n = word_length(s);
       read_word(s.substr(0, n), out_);
       return took(Piece::kWord, n);

@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr const char *kMonths[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+constexpr const char *kMonths[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
 
 struct MonthAbbreviation {
   std::string_view written;
@@ -19,7 +19,7 @@ struct MonthAbbreviation {
 
 // "May" needs none; "Sept" is as common as "Sep".
 constexpr MonthAbbreviation kMonthAbbreviations[] = {
-    {"Jan", 1}, {"Feb", 2},  {"Mar", 3},   {"Apr", 4},  {"Jun", 6},  {"Jul", 7},
+    {"Jan", 1}, {"Feb", 2}, {"Mar", 3},  {"Apr", 4},  {"Jun", 6},  {"Jul", 7},
     {"Aug", 8}, {"Sep", 9}, {"Sept", 9}, {"Oct", 10}, {"Nov", 11}, {"Dec", 12}};
 
 struct WeekdayAbbreviation {
@@ -48,7 +48,9 @@ void say_date(unsigned month, unsigned day, std::string_view year, Spoken &out) 
   out.add(year_of(year));
 }
 
-bool valid(unsigned month, unsigned day) { return month >= 1 && month <= 12 && day >= 1 && day <= 31; }
+bool valid(unsigned month, unsigned day) {
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
 
 // Up to three digit groups split by one separator: their texts and the length.
 struct Groups {
@@ -102,10 +104,9 @@ unsigned day_of(std::string_view core) {
   const size_t digits = count_digits(core);
   if (digits == 0 || digits > 2) return 0;
   const std::string_view suffix = core.substr(digits);
-  if (!suffix.empty() && !(suffix.size() == 2 && (equals_folded(suffix, "st") ||
-                                                  equals_folded(suffix, "nd") ||
-                                                  equals_folded(suffix, "rd") ||
-                                                  equals_folded(suffix, "th")))) {
+  if (!suffix.empty() &&
+      !(suffix.size() == 2 && (equals_folded(suffix, "st") || equals_folded(suffix, "nd") ||
+                               equals_folded(suffix, "rd") || equals_folded(suffix, "th")))) {
     return 0;
   }
   const unsigned day = number(core.substr(0, digits));
@@ -175,9 +176,9 @@ Taken read_named_date(const Cursor &cursor, Spoken &out) {
     if (!open_ended(chunk) || !next || !month_of(next->core, &abbreviated)) return {};
     const unsigned month = month_of(next->core, &abbreviated);
     const Chunk *after = cursor.peek(static_cast<long>(at) + 1);
-    const bool with_year = (next->trail.empty() || next->trail == "," ||
-                            (abbreviated && next->trail == ".")) &&
-                           after && is_year_core(after->core);
+    const bool with_year =
+        (next->trail.empty() || next->trail == "," || (abbreviated && next->trail == ".")) &&
+        after && is_year_core(after->core);
     const Chunk *previous = cursor.peek(-1);
     if (!previous || !equals_folded(previous->core, "the")) out.add("the");
     out.add(ordinal_words(day));
@@ -188,7 +189,8 @@ Taken read_named_date(const Cursor &cursor, Spoken &out) {
       out.add(year_of(after->core));
       return {at + 2, false};
     }
-    if (abbreviated && !next->trail.empty() && next->trail[0] == '.') return took_period(cursor, at + 1, out);
+    if (abbreviated && !next->trail.empty() && next->trail[0] == '.')
+      return took_period(cursor, at + 1, out);
     return {at + 1, false};
   }
   if (has_period && starts_upper(chunk)) {

@@ -1,5 +1,6 @@
 #include "text/initialisms.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "text/ascii.h"
@@ -103,6 +104,29 @@ size_t read_dotted(std::string_view s, Spoken &out) {
   }
   if (letters < 2 || i == count_letters(s) || (i < s.size() && is_digit(s[i]))) return 0;
   out.add(spelled(s.substr(0, i)));
+  return i;
+}
+
+size_t read_ampersand_initialism(std::string_view s, Spoken &out) {
+  constexpr size_t kLongestGroup = 3;
+  size_t i = 0;
+  int groups = 0;
+  while (true) {
+    size_t n = 0;
+    while (i + n < s.size() && is_upper(s[i + n])) ++n;
+    if (n == 0 || n > kLongestGroup || (i + n < s.size() && is_lower(s[i + n]))) return 0;
+    i += n;
+    ++groups;
+    if (i + 1 >= s.size() || s[i] != '&' || !is_upper(s[i + 1])) break;
+    ++i;
+  }
+  if (groups < 2) return 0;
+  for (size_t g = 0, start = 0; start < i; ++g) {
+    const size_t end = std::min(s.find('&', start), i);
+    out.add(g ? "and" : "");
+    out.add(spelled(s.substr(start, end - start)));
+    start = end + 1;
+  }
   return i;
 }
 

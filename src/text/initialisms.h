@@ -22,5 +22,9 @@ void read_word(std::string_view word, Spoken &out);
 // pairs too): the bytes read, or 0. A final period is left to the caller.
 size_t read_dotted(std::string_view s, Spoken &out);
 
+// Capital letters joined by ampersands at the start of `s` ("AT&T", "Q&A",
+// "R&D"), spelled with "and" between: the bytes read, or 0.
+size_t read_ampersand_initialism(std::string_view s, Spoken &out);
+
 // A chunk that is a dotted initialism with its final period ("U.S.", "a.m.").
 Taken read_dotted_phrase(const Cursor &cursor, Spoken &out);

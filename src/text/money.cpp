@@ -27,10 +27,10 @@ struct Scale {
   std::string_view word;
 };
 
-constexpr Scale kScales[] = {
-    {"k", "thousand"}, {"K", "thousand"}, {"m", "million"},  {"M", "million"},
-    {"mn", "million"}, {"MM", "million"}, {"b", "billion"},  {"B", "billion"},
-    {"bn", "billion"}, {"t", "trillion"}, {"T", "trillion"}, {"tn", "trillion"}};
+constexpr Scale kScales[] = {{"k", "thousand"}, {"K", "thousand"}, {"m", "million"},
+                             {"M", "million"},  {"mn", "million"}, {"MM", "million"},
+                             {"b", "billion"},  {"B", "billion"},  {"bn", "billion"},
+                             {"t", "trillion"}, {"T", "trillion"}, {"tn", "trillion"}};
 
 constexpr std::string_view kScaleWords[] = {"thousand", "million", "billion", "trillion"};
 
@@ -115,24 +115,31 @@ void say_amount(const Amount &a, std::string_view scale, Spoken &out) {
     out.add(scale.empty() && (a.upper ? *a.upper : v).is_one() ? c.one : c.many);
     return;
   }
-  const uint64_t major = v.integer.empty() ? 0 : parse_digits(v.integer).value_or(0);
+  // The whole part may be too long for 64 bits: only whether it is 0 or 1 matters.
+  const bool major = v.integer.find_first_not_of('0') != std::string::npos;
+  const bool one = parse_digits(v.integer) == std::optional<uint64_t>(1);
   const uint64_t minor = *parse_digits(v.fraction) * (v.fraction.size() == 1 ? 10 : 1);
   out.add(v.sign == '-' ? "minus" : v.sign == '+' ? "plus" : "");
-  if (major > 0 || minor == 0) {
+  if (major || minor == 0) {
     Numeral whole = v;
     whole.sign = 0;
     whole.fraction = {};
     if (whole.integer.empty()) whole.integer = "0";
     out.add(numeral_words(whole));
-    out.add(major == 1 ? c.one : c.many);
+    out.add(one ? c.one : c.many);
   }
   if (minor == 0) return;
-  out.add(major > 0 ? "and" : "");
+  out.add(major ? "and" : "");
   out.add(cardinal_words(minor));
   out.add(minor == 1 ? c.minor_one : c.minor_many);
 }
 
 }  // namespace
+
+size_t currency_symbol_length(std::string_view s) {
+  size_t length = 0;
+  return currency_at(s, &length) ? length : 0;
+}
 
 size_t read_money(std::string_view s, bool signed_ok, Spoken &out) {
   const auto amount = parse_amount(s, signed_ok);

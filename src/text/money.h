@@ -7,6 +7,9 @@
 
 #include "text/reader.h"
 
+// The bytes of the currency symbol that starts `s`, or 0.
+size_t currency_symbol_length(std::string_view s);
+
 // An amount at the start of a core (sign, currency symbol, number, range,
 // scale suffix; or a number with the symbol after it). The bytes read, or 0.
 size_t read_money(std::string_view s, bool signed_ok, Spoken &out);

@@ -9,6 +9,7 @@
 #include "text/money.h"
 #include "text/number-forms.h"
 #include "text/reader.h"
+#include "text/roman-numerals.h"
 #include "text/spoken.h"
 #include "text/telephone.h"
 #include "text/times.h"
@@ -22,8 +23,7 @@ char trail_mark(std::string_view trail, const Chunk *next) {
   if (trail.find('?') != std::string_view::npos) return '?';
   if (trail.find('!') != std::string_view::npos) return '!';
   if (trail.find("..") != std::string_view::npos) {
-    return next && !next->core.empty() && next->core[0] >= 'a' && next->core[0] <= 'z' ? ','
-                                                                                        : '.';
+    return next && !next->core.empty() && next->core[0] >= 'a' && next->core[0] <= 'z' ? ',' : '.';
   }
   for (char c : {'.', ';', ':', ','}) {
     if (trail.find(c) != std::string_view::npos) return c;
@@ -33,15 +33,17 @@ char trail_mark(std::string_view trail, const Chunk *next) {
 }
 
 // A dash standing alone ("--", " - ") is a pause.
-bool is_dash(std::string_view core) { return !core.empty() && core.find_first_not_of('-') == core.npos; }
+bool is_dash(std::string_view core) {
+  return !core.empty() && core.find_first_not_of('-') == core.npos;
+}
 
 // Readers of what may span chunks or use the chunk's closing period, in the
 // order they are tried; a chunk none of them takes is read on its own.
 using PhraseReader = Taken (*)(const Cursor &, Spoken &);
-constexpr PhraseReader kPhraseReaders[] = {read_abbreviation,   read_named_date,
-                                           read_time_phrase,    read_telephone_phrase,
-                                           read_money_phrase,   read_measure_phrase,
-                                           read_dotted_phrase};
+constexpr PhraseReader kPhraseReaders[] = {
+    read_abbreviation,          read_named_date,    read_time_phrase,
+    read_telephone_phrase,      read_money_phrase,  read_measure_phrase,
+    read_mixed_fraction_phrase, read_dotted_phrase, read_roman_numeral};
 
 Taken read_chunk(const Cursor &cursor, Spoken &out) {
   const Chunk &chunk = cursor.chunk();

@@ -43,7 +43,8 @@ std::string decade_words(const Numeral &n) {
 
 // "5-10", "1990-1995": the second numeral, when `rest` holds a range's end.
 std::optional<Numeral> range_end(const Numeral &first, std::string_view rest) {
-  if (!first.whole() || rest.size() < 2 || rest[0] != '-' || !is_digit(rest[1])) return std::nullopt;
+  if (!first.whole() || rest.size() < 2 || rest[0] != '-' || !is_digit(rest[1]))
+    return std::nullopt;
   auto second = parse_numeral(rest.substr(1));
   if (!second->whole()) return std::nullopt;
   second->length += 1;
@@ -131,11 +132,17 @@ size_t read_number(std::string_view s, bool signed_ok, Spoken &out) {
     suffix_length = 1;
   } else if (const Unit *unit = attached_unit(after, &suffix_length)) {
     suffix = (second ? *second : *n).is_one() ? unit->one : unit->many;
+  } else if (!after.empty() && after[0] == 'x' &&
+             (after.size() == 1 || !(is_letter(after[1]) || is_digit(after[1])))) {
+    suffix = "times";  // "10x faster"
+    suffix_length = 1;
   }
   // "1990-95": a year and the end of one.
   const bool years = suffix_length == 0 && is_year(*n) &&
                      (!second || is_year(*second) || second->integer.size() == 2);
-  const auto say = [years](const Numeral &x) { return years ? quantity_words(x) : numeral_words(x); };
+  const auto say = [years](const Numeral &x) {
+    return years ? quantity_words(x) : numeral_words(x);
+  };
   out.add(say(*n));
   if (second) {
     out.add("to");
@@ -143,6 +150,20 @@ size_t read_number(std::string_view s, bool signed_ok, Spoken &out) {
   }
   out.add(suffix);
   return length + suffix_length;
+}
+
+Taken read_mixed_fraction_phrase(const Cursor &cursor, Spoken &out) {
+  const Chunk *next = cursor.peek(1);
+  const std::string_view core = cursor.chunk().core;
+  if (!next || !open_ended(cursor.chunk()) || core.empty() || !is_digit(core[0])) return {};
+  const auto n = parse_numeral(core);
+  if (!n->whole() || n->length != core.size()) return {};
+  Spoken fraction;
+  if (read_fraction(next->core, fraction) != next->core.size() || next->core.empty()) return {};
+  out.add(numeral_words(*n));
+  out.add("and");
+  out.add(fraction.take());
+  return {2, false};
 }
 
 Taken read_measure_phrase(const Cursor &cursor, Spoken &out) {

@@ -1,7 +1,8 @@
 #pragma once
 // A number with what is written onto it: ordinals ("22nd"), decades ("1990s",
 // "'90s"), percentages, ranges ("5-10", "1990-1995"), attached units ("5km",
-// "20°C"), and years for a bare four-digit number; fractions ("3/4").
+// "20°C"), "10x" as "ten times", and years for a bare four-digit number;
+// fractions ("3/4").
 
 #include <string_view>
 
@@ -19,6 +20,9 @@ size_t read_fraction(std::string_view s, Spoken &out);
 
 // How a numeral is said on its own: a year when it is one, else numeral_words.
 std::string quantity_words(const Numeral &n);
+
+// A whole number and a fraction in the next chunk: "1 1/2" -> "one and one half".
+Taken read_mixed_fraction_phrase(const Cursor &cursor, Spoken &out);
 
 // A number (or range) that takes a whole chunk, and a unit that takes the
 // next ("5 km", "1.5 kg", "10-20 °C").

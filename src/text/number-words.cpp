@@ -78,7 +78,7 @@ std::string ordinal_words(uint64_t n) {
   const size_t start = words.find_last_of(" -") + 1;  // npos + 1 == 0
   const std::string_view last(words.data() + start, words.size() - start);
   static constexpr std::pair<std::string_view, const char *> kIrregular[] = {
-      {"one", "first"}, {"two", "second"},  {"three", "third"},  {"five", "fifth"},
+      {"one", "first"},    {"two", "second"}, {"three", "third"},   {"five", "fifth"},
       {"eight", "eighth"}, {"nine", "ninth"}, {"twelve", "twelfth"}};
   for (const auto &[cardinal, ordinal] : kIrregular) {
     if (last == cardinal) return words.replace(start, std::string::npos, ordinal);

@@ -11,12 +11,14 @@ std::optional<Numeral> parse_numeral(std::string_view text) {
     i = 1;
   }
   const size_t lead = count_digits(text.substr(i));
-  const bool point_first = lead == 0 && i + 1 < text.size() && text[i] == '.' && is_digit(text[i + 1]);
+  const bool point_first =
+      lead == 0 && i + 1 < text.size() && text[i] == '.' && is_digit(text[i + 1]);
   if (lead == 0 && !point_first) return std::nullopt;
   n.integer.assign(text.substr(i, lead));
   i += lead;
   // Thousands groups: "1,234,567", never "1,23" or "1234,567".
-  while (lead <= 3 && i + 3 < text.size() && text[i] == ',' && count_digits(text.substr(i + 1)) == 3) {
+  while (lead <= 3 && i + 3 < text.size() && text[i] == ',' &&
+         count_digits(text.substr(i + 1)) == 3) {
     n.integer.append(text.substr(i + 1, 3));
     n.grouped = true;
     i += 4;

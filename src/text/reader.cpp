@@ -6,12 +6,12 @@ namespace {
 
 // Capitalised, these words begin a sentence far more often than they continue a name.
 constexpr std::string_view kSentenceOpeners[] = {
-    "A",     "After", "All",   "Also",  "An",    "And",   "As",    "At",    "But",
-    "For",   "He",    "Her",   "His",   "How",   "I",     "If",    "In",    "It",
-    "Its",   "My",    "No",    "Now",   "On",    "Our",   "She",   "So",    "That",
-    "The",   "Their", "Then",  "There", "These", "They",  "This",  "Those", "We",
-    "What",  "When",  "Where", "Which", "While", "Who",   "Why",   "Yes",   "You",
-    "Your",  "However", "Today", "Tomorrow", "Yesterday", "Some", "Many", "Most"};
+    "A",    "After",   "All",   "Also",     "An",        "And",  "As",   "At",    "But",
+    "For",  "He",      "Her",   "His",      "How",       "I",    "If",   "In",    "It",
+    "Its",  "My",      "No",    "Now",      "On",        "Our",  "She",  "So",    "That",
+    "The",  "Their",   "Then",  "There",    "These",     "They", "This", "Those", "We",
+    "What", "When",    "Where", "Which",    "While",     "Who",  "Why",  "Yes",   "You",
+    "Your", "However", "Today", "Tomorrow", "Yesterday", "Some", "Many", "Most"};
 
 bool opens_sentence(const Chunk &chunk) {
   for (std::string_view word : kSentenceOpeners) {

@@ -10,10 +10,9 @@ struct Symbol {
 };
 
 constexpr Symbol kSymbols[] = {
-    {"&", "and"},       {"@", "at"},     {"+", "plus"},          {"=", "equals"},
-    {"/", "slash"},     {"%", "percent"}, {"<", "less than"},    {">", "greater than"},
-    {"°", "degrees"},   {"€", "euros"},  {"£", "pounds"},        {"¥", "yen"},
-    {"$", "dollars"},   {"µ", "micro"},
+    {"&", "and"},     {"@", "at"},        {"+", "plus"},         {"=", "equals"},  {"/", "slash"},
+    {"%", "percent"}, {"<", "less than"}, {">", "greater than"}, {"°", "degrees"}, {"€", "euros"},
+    {"£", "pounds"},  {"¥", "yen"},       {"$", "dollars"},      {"µ", "micro"},
 };
 
 }  // namespace

@@ -38,6 +38,15 @@ bool is_local_number(std::string_view core) {
          count_digits(core.substr(4)) == 4;
 }
 
+// "192.168.0.1": four numbers up to 255, said as numbers.
+bool is_internet_address(const std::vector<std::string_view> &groups) {
+  if (groups.size() != 4) return false;
+  for (std::string_view g : groups) {
+    if (g.size() > 3 || *parse_digits(g) > 255) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 size_t read_digit_groups(std::string_view s, Spoken &out) {
@@ -45,13 +54,25 @@ size_t read_digit_groups(std::string_view s, Spoken &out) {
   const std::string_view digits = s.substr(plus ? 1 : 0);
   size_t length = 0;
   std::vector<std::string_view> groups = groups_of(digits, '-', &length);
-  const bool hyphens = groups.size() >= 3 || (groups.size() == 2 && is_local_number(digits.substr(0, length)));
+  const bool hyphens =
+      groups.size() >= 3 || (groups.size() == 2 && is_local_number(digits.substr(0, length)));
+  bool address = false;
   if (!hyphens) {
     length = 0;
     groups = groups_of(digits, '.', &length);
-    if (groups.size() != 3 || groups[2].size() != 4 || groups[1].size() != 3) return 0;
+    address = !plus && is_internet_address(groups);
+    if (!address && (groups.size() != 3 || groups[2].size() != 4 || groups[1].size() != 3)) {
+      return 0;
+    }
   }
   if (length < digits.size() && (is_letter(digits[length]) || is_digit(digits[length]))) return 0;
+  if (address) {
+    for (size_t g = 0; g < groups.size(); ++g) {
+      out.add(g ? "dot" : "");
+      out.add(cardinal_words(*parse_digits(groups[g])));
+    }
+    return length;
+  }
   out.add(plus ? "plus" : "");
   say_groups(groups, out);
   return length + (plus ? 1 : 0);

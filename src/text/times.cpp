@@ -56,13 +56,16 @@ size_t meridiem(std::string_view s, char *which) {
   return n;
 }
 
+// Hours that may take "am" or "pm".
+bool on_twelve_hour_dial(const Clock &c) { return c.hour >= 1 && c.hour <= 12; }
+
 void say_clock(const Clock &c, char which, Spoken &out) {
   out.add(cardinal_words(c.hour));
   if (c.minute > 0) {
     out.add(c.minute < 10 ? "oh" : "");
     out.add(cardinal_words(c.minute));
   } else if (c.has_minutes && !which) {
-    out.add(c.hour > 12 || c.hour == 0 ? "hundred" : "o'clock");
+    out.add(on_twelve_hour_dial(c) ? "o'clock" : "hundred");
   }
   if (c.second) {
     out.add("and");
@@ -80,7 +83,7 @@ size_t read_clock(std::string_view s, Spoken &out) {
   char which = 0;
   const size_t suffix = meridiem(s.substr(clock->length), &which);
   if (!clock->has_minutes && !suffix) return 0;
-  if (suffix && (clock->hour > 12 || clock->hour == 0)) return 0;
+  if (suffix && !on_twelve_hour_dial(*clock)) return 0;
   say_clock(*clock, which, out);
   return clock->length + suffix;
 }
@@ -88,20 +91,15 @@ size_t read_clock(std::string_view s, Spoken &out) {
 Taken read_time_phrase(const Cursor &cursor, Spoken &out) {
   const std::string_view core = cursor.chunk().core;
   const auto clock = parse_clock(core);
-  if (!clock) return {};
-  char which = 0;
+  if (!clock || !on_twelve_hour_dial(*clock)) return {};
   const std::string_view rest = core.substr(clock->length);
   const Chunk *next = cursor.peek(1);
-  size_t chunks = 1;
-  std::string_view said;
-  if (!rest.empty()) {
-    said = rest;
-  } else if (next && open_ended(cursor.chunk()) && (clock->hour <= 12 && clock->hour > 0)) {
-    said = next->core;
-    chunks = 2;
-  }
+  const bool apart = rest.empty();  // "3:45 PM" rather than "3:45PM"
+  if (apart && (!next || !open_ended(cursor.chunk()))) return {};
+  const std::string_view said = apart ? next->core : rest;
+  const size_t chunks = apart ? 2 : 1;
+  char which = 0;
   if (said.empty() || meridiem(said, &which) != said.size()) return {};
-  if (clock->hour > 12 || clock->hour == 0) return {};
   say_clock(*clock, which, out);
   const Chunk &last = *cursor.peek(static_cast<long>(chunks) - 1);
   // "p.m." keeps its last period in the trail: an abbreviation's.

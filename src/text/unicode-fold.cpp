@@ -65,26 +65,40 @@ void append_ascii(std::string &out, const std::string &folded) {
   }
 }
 
+// Transliterates `piece` and appends what is kept of it.
+void fold_piece(const icu::Transliterator &t, icu::UnicodeString &piece, std::string &out) {
+  t.transliterate(piece);
+  std::string folded;
+  piece.toUTF8String(folded);
+  append_ascii(out, folded);
+  piece.remove();
+}
+
 void fold_run(std::string &out, std::string_view run) {
+  // Transliteration slows down more than linearly with the length of what it
+  // is given: a long run without spaces (Chinese, Japanese) goes in pieces,
+  // cut before a character that starts a new combining sequence.
+  constexpr int32_t kPiece = 64;
   const icu::Transliterator *t = folder();
   if (!t) {
     out += ' ';
     return;
   }
-  const icu::UnicodeString decoded = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(run.data(), static_cast<int32_t>(run.size())));
-  icu::UnicodeString text;
+  const icu::UnicodeString decoded =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(run.data(), static_cast<int32_t>(run.size())));
+  icu::UnicodeString piece;
   for (int32_t i = 0; i < decoded.length();) {
     const UChar32 c = decoded.char32At(i);
     i += U16_LENGTH(c);
-    text += c == 0x2014 || c == 0x2015 ? icu::UnicodeString(u" -- ")
-            : is_dropped(c)            ? icu::UnicodeString(u" ")
-                                       : icu::UnicodeString(c);
+    if (piece.length() >= kPiece && u_getCombiningClass(c) == 0 &&
+        u_charType(c) != U_NON_SPACING_MARK) {
+      fold_piece(*t, piece, out);
+    }
+    piece += c == 0x2014 || c == 0x2015 ? icu::UnicodeString(u" -- ")
+             : is_dropped(c)            ? icu::UnicodeString(u" ")
+                                        : icu::UnicodeString(c);
   }
-  t->transliterate(text);
-  std::string folded;
-  text.toUTF8String(folded);
-  append_ascii(out, folded);
+  fold_piece(*t, piece, out);
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 namespace {
 
 // Endings that make a bare "name.ending" an address rather than two words.
-constexpr std::string_view kTopLevelDomains[] = {"com", "org", "net", "edu", "gov", "io",
-                                                 "ai",  "dev", "app", "info", "co", "uk",
-                                                 "de",  "fi",  "fr",  "eu",  "us", "ca"};
+constexpr std::string_view kTopLevelDomains[] = {"com", "org", "net", "edu",  "gov", "io",
+                                                 "ai",  "dev", "app", "info", "co",  "uk",
+                                                 "de",  "fi",  "fr",  "eu",   "us",  "ca"};
 constexpr std::string_view kSchemes[] = {"https://", "http://", "ftp://"};
 
 struct SaidSymbol {
@@ -20,9 +20,9 @@ struct SaidSymbol {
 };
 
 constexpr SaidSymbol kSaidSymbols[] = {
-    {'.', "dot"},  {'/', "slash"},      {'-', "dash"},     {'_', "underscore"}, {'@', "at"},
-    {':', "colon"}, {'?', "question mark"}, {'=', "equals"}, {'&', "and"},      {'#', "hash"},
-    {'~', "tilde"}, {'%', "percent"},   {'+', "plus"}};
+    {'.', "dot"},   {'/', "slash"},         {'-', "dash"},   {'_', "underscore"}, {'@', "at"},
+    {':', "colon"}, {'?', "question mark"}, {'=', "equals"}, {'&', "and"},        {'#', "hash"},
+    {'~', "tilde"}, {'%', "percent"},       {'+', "plus"}};
 
 bool address_byte(char c) { return is_letter(c) || is_digit(c) || std::strchr("._-", c); }
 

@@ -59,8 +59,8 @@ std::vector<Case> load_cases() {
     }
     if ((c == ' ' && (i == 0 || i + 1 == s.size() || s[i - 1] == ' ')) ||
         (mark && (i == 0 || s[i - 1] == ' '))) {
-      return ::testing::AssertionFailure() << "misplaced space or mark at " << i << " in \"" << s
-                                           << "\"";
+      return ::testing::AssertionFailure()
+             << "misplaced space or mark at " << i << " in \"" << s << "\"";
     }
   }
   return ::testing::AssertionSuccess();
@@ -84,24 +84,28 @@ TEST(NormaliseText, EmptyAndBlank) {
 }
 
 TEST(NormaliseText, InvalidUtf8IsDroppedBetweenWords) {
-  EXPECT_EQ(normalise_text("caf\xC3"), "caf");                      // cut sequence
-  EXPECT_EQ(normalise_text("one\xFFtwo"), "one two");               // never a lead byte
-  EXPECT_EQ(normalise_text("one\xC0\xAFtwo"), "one two");           // overlong "/"
-  EXPECT_EQ(normalise_text("one\xED\xA0\x80two"), "one two");       // a surrogate
-  EXPECT_EQ(normalise_text("\x80\x80\x80"), "");                    // continuation bytes only
-  EXPECT_EQ(normalise_text("5\xE2\x82" "0"), "five zero");          // a broken euro sign
+  EXPECT_EQ(normalise_text("caf\xC3"), "caf");                 // cut sequence
+  EXPECT_EQ(normalise_text("one\xFFtwo"), "one two");          // never a lead byte
+  EXPECT_EQ(normalise_text("one\xC0\xAFtwo"), "one two");      // overlong "/"
+  EXPECT_EQ(normalise_text("one\xED\xA0\x80two"), "one two");  // a surrogate
+  EXPECT_EQ(normalise_text("\x80\x80\x80"), "");               // continuation bytes only
+  EXPECT_EQ(normalise_text("5\xE2\x82"
+                           "0"),
+            "five zero");  // a broken euro sign
 }
 
 // Arbitrary bytes, weighted towards what the readers look for, never crash or
 // leave anything but the spoken form.
 TEST(NormaliseText, ArbitraryBytes) {
-  static const char kAlphabet[] = "0123456789$%:/.,-+'@#&()aApPmM sSkKtThHdD\xC2\xB0\xE2\x82\xAC\xC3\xA9\xF0\x9F\x98\x80\xFF\n";
+  static const char kAlphabet[] =
+      "0123456789$%:/.,-+'@#&()aApPmM sSkKtThHdD\xC2\xB0\xE2\x82\xAC\xC3\xA9\xF0\x9F\x98\x80\xFF\n";
   uint32_t state = 2026;
   auto next = [&state] { return (state = state * 1664525u + 1013904223u) >> 8; };
   for (int round = 0; round < 3000; ++round) {
     std::string text(next() % 40, '\0');
     for (char &c : text) {
-      c = next() % 4 == 0 ? static_cast<char>(next() & 0xFF) : kAlphabet[next() % (sizeof kAlphabet - 1)];
+      c = next() % 4 == 0 ? static_cast<char>(next() & 0xFF)
+                          : kAlphabet[next() % (sizeof kAlphabet - 1)];
     }
     const std::string spoken = normalise_text(text);
     ASSERT_TRUE(is_spoken_form(spoken)) << "from \"" << text << "\"";
@@ -117,6 +121,7 @@ std::string nines(int n) {
 TEST(NormaliseText, HugeNumbersAreSaidDigitByDigit) {
   EXPECT_EQ(normalise_text(std::string(500, '9')), nines(500));
   EXPECT_EQ(normalise_text("99,999,999,999,999,999,999"), nines(20));  // past 64 bits
+  EXPECT_EQ(normalise_text("$99999999999999999999.50"), nines(20) + " dollars and fifty cents");
 }
 
 // Each thread has its own transliterator; results do not depend on sharing.

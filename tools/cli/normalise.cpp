@@ -1,12 +1,13 @@
 // korva normalise: the text normaliser alone, without a voice.
 
+#include "text/normalise.h"
+
 #include <cstdio>
 #include <string>
 
 #include "cli-error.h"
 #include "command.h"
 #include "input-text.h"
-#include "text/normalise.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ int run_normalise(const ParsedArgs &args) {
 }  // namespace
 
 const Command &normalise_command() {
-  static const Command command{"normalise", "print text as it is read aloud (words only)", kHelp,
-                               {}, run_normalise};
+  static const Command command{
+      "normalise", "print text as it is read aloud (words only)", kHelp, {}, run_normalise};
   return command;
 }
