@@ -19,7 +19,9 @@ VoiceCard named_voice() {
   return card;
 }
 
-SpeechRequest parse(const std::string &body) { return parse_speech_request(body, named_voice(), 64); }
+SpeechRequest parse(const std::string &body) {
+  return parse_speech_request(body, named_voice(), 64);
+}
 
 // The status and message of the refusal of `body`.
 std::pair<int, std::string> refusal(const std::string &body) {
@@ -119,7 +121,7 @@ TEST(AudioChannel, AFullChannelWaitsForTheReaderAndAGoneReaderStopsTheWriter) {
     channel.cancel();
   });
   EXPECT_TRUE(channel.push(s, 1));  // waits until the reader takes the first
-  reader.join();  // the second taken, the reader goes
+  reader.join();                    // the second taken, the reader goes
   EXPECT_FALSE(channel.push(s, 1));
   EXPECT_TRUE(channel.cancelled());
 }
