@@ -75,7 +75,11 @@ add_test(NAME python
 set_tests_properties(python PROPERTIES LABELS python FIXTURES_REQUIRED default_voice
   ENVIRONMENT "KORVA_LIBRARY=$<TARGET_FILE:korva>;KORVA_TEST_VOICE=${KORVA_DEFAULT_VOICE};PYTHONPATH=${CMAKE_SOURCE_DIR}/python;PYTHONDONTWRITEBYTECODE=1")
 
-# The speech server (tools/serve) with real HTTP clients on loopback.
+# The speech server (tools/serve): its parts that need no voice, then the whole
+# server with real HTTP clients on loopback.
+add_executable(test_serve ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-parts-test.cpp)
+target_link_libraries(test_serve PRIVATE korva_serve_core GTest::gtest GTest::gtest_main)
+gtest_discover_tests(test_serve DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 add_test(NAME serve
   COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-test.py
           --server $<TARGET_FILE:korva_serve> --korva $<TARGET_FILE:korva_cli>

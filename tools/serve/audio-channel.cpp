@@ -2,9 +2,8 @@
 
 bool AudioChannel::push(const float *samples, size_t count) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const bool room = changed_.wait_for(lock, stall_limit_, [this] {
-    return cancelled_ || chunks_.size() < capacity_;
-  });
+  const bool room = changed_.wait_for(lock, stall_limit_,
+                                      [this] { return cancelled_ || chunks_.size() < capacity_; });
   if (!room) cancelled_ = true;  // the reader stalled: treat it as gone
   if (cancelled_) return false;
   chunks_.emplace_back(samples, samples + count);

@@ -12,9 +12,7 @@ void answer_voices(ServerContext &context, httplib::Response &response) {
 }
 
 void answer_health(ServerContext &context, httplib::Response &response) {
-  const char *state = context.stopping          ? "stopping"
-                      : context.worker.ready() ? "ready"
-                                               : "loading";
+  const char *state = context.stopping ? "stopping" : context.worker.ready() ? "ready" : "loading";
   response.status = context.stopping || !context.worker.ready() ? 503 : 200;
   response.set_content(nlohmann::json{{"status", state}}.dump() + "\n", "application/json");
 }

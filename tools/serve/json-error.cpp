@@ -10,11 +10,16 @@ constexpr const char *kRetryAfterSeconds = "1";
 
 const char *error_type(int status) {
   switch (status) {
-    case 400: return "invalid_request_error";
-    case 404: return "not_found";
-    case 413: return "request_too_large";
-    case 503: return "unavailable";
-    default: return "server_error";
+    case 400:
+      return "invalid_request_error";
+    case 404:
+      return "not_found";
+    case 413:
+      return "request_too_large";
+    case 503:
+      return "unavailable";
+    default:
+      return "server_error";
   }
 }
 

@@ -40,8 +40,8 @@ std::string wav_file(std::vector<float> samples, int sample_rate) {
   append_le(out, 1, 2);   // mono
   append_le(out, static_cast<uint32_t>(sample_rate), 4);
   append_le(out, static_cast<uint32_t>(sample_rate) * 2, 4);  // bytes per second
-  append_le(out, 2, 2);                                        // bytes per frame
-  append_le(out, 16, 2);                                       // bits per sample
+  append_le(out, 2, 2);                                       // bytes per frame
+  append_le(out, 16, 2);                                      // bits per sample
   out += "data";
   append_le(out, data_bytes, 4);
   append_pcm16(samples.data(), samples.size(), out);

@@ -51,8 +51,8 @@ long parse_count(const std::string &name, const std::string &text, long low, lon
 
 const std::vector<OptionSpec> &server_option_specs() {
   static const std::vector<OptionSpec> specs{
-      {"model", 'm'},    {"host", 0},    {"port", 0},        {"queue", 0},
-      {"max-input", 0},  {"timeout", 0}, {"espeak-data", 0},
+      {"model", 'm'},   {"host", 0},    {"port", 0},        {"queue", 0},
+      {"max-input", 0}, {"timeout", 0}, {"espeak-data", 0},
   };
   return specs;
 }

@@ -12,9 +12,9 @@ struct ServerOptions {
   std::string espeak_data;  // espeak-ng data directory; empty: espeak-ng's own
   std::string host = "127.0.0.1";
   int port = 5002;
-  int queue = 4;              // requests that may wait while one is synthesised
-  size_t max_input = 4096;    // bytes of "input" text per request
-  int timeout = 30;           // seconds: socket reads and writes, and the longest wait in the queue
+  int queue = 4;            // requests that may wait while one is synthesised
+  size_t max_input = 4096;  // bytes of "input" text per request
+  int timeout = 30;         // seconds: socket reads and writes, and the longest wait in the queue
 };
 
 extern const char *const kServerHelp;

@@ -27,12 +27,14 @@ const char *route_of(const std::string &path) {
 
 // Errors the HTTP library answers itself (unknown path, body too large, bad
 // request line) get the same JSON body as the server's own.
-httplib::Server::HandlerResponse library_error(const httplib::Request &, httplib::Response &response) {
+httplib::Server::HandlerResponse library_error(const httplib::Request &,
+                                               httplib::Response &response) {
   if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
   const int status = response.status;
-  send_error(response, status, status == 404   ? "no such endpoint"
-                               : status == 413 ? "the request body is too large"
-                                               : "the request could not be read");
+  send_error(response, status,
+             status == 404   ? "no such endpoint"
+             : status == 413 ? "the request body is too large"
+                             : "the request could not be read");
   return httplib::Server::HandlerResponse::Handled;
 }
 
@@ -54,9 +56,10 @@ void configure(httplib::Server &http, ServerContext &context) {
     if (broken_off(response)) context.metrics.count_broken_stream();
     write_access_line(request, response);
   });
-  http.Post("/v1/audio/speech", [&context](const httplib::Request &request, httplib::Response &response) {
-    answer_speech(context, request, response);
-  });
+  http.Post("/v1/audio/speech",
+            [&context](const httplib::Request &request, httplib::Response &response) {
+              answer_speech(context, request, response);
+            });
   http.Get("/v1/voices", [&context](const httplib::Request &, httplib::Response &response) {
     answer_voices(context, response);
   });
@@ -70,8 +73,9 @@ void configure(httplib::Server &http, ServerContext &context) {
 
 // Binds the listening socket; returns the port (the chosen one for port 0).
 int bind(httplib::Server &http, const ServerOptions &options) {
-  const int port = options.port == 0 ? http.bind_to_any_port(options.host)
-                                     : (http.bind_to_port(options.host, options.port) ? options.port : -1);
+  const int port = options.port == 0
+                       ? http.bind_to_any_port(options.host)
+                       : (http.bind_to_port(options.host, options.port) ? options.port : -1);
   if (port <= 0) {
     throw CommandError("cannot listen on " + options.host + ":" + std::to_string(options.port));
   }

@@ -16,9 +16,12 @@ constexpr size_t kChannelChunks = 16;
 
 const char *refusal(Admission admission) {
   switch (admission) {
-    case Admission::kFull: return "the server is busy: its queue is full";
-    case Admission::kClosed: return "the server is stopping";
-    default: return "the voice is still loading";
+    case Admission::kFull:
+      return "the server is busy: its queue is full";
+    case Admission::kClosed:
+      return "the server is stopping";
+    default:
+      return "the voice is still loading";
   }
 }
 
@@ -53,7 +56,8 @@ struct Stream {
   std::vector<float> first;
 };
 
-bool send_chunk(ServerContext &context, const std::vector<float> &samples, httplib::DataSink &sink) {
+bool send_chunk(ServerContext &context, const std::vector<float> &samples,
+                httplib::DataSink &sink) {
   std::string bytes;
   append_pcm16(samples.data(), samples.size(), bytes);
   if (!sink.write(bytes.data(), bytes.size())) return false;
@@ -85,11 +89,10 @@ void answer_pcm(ServerContext &context, std::shared_ptr<AudioChannel> channel,
   response.set_header("X-Sample-Rate", std::to_string(kOutputRate));
   response.set_header("X-Sample-Format", "s16le");
   response.set_header("X-Channels", "1");
-  response.set_chunked_content_provider(
-      "audio/pcm",
-      [&context, stream](size_t, httplib::DataSink &sink) {
-        return provide_chunk(context, *stream, sink);
-      });
+  response.set_chunked_content_provider("audio/pcm",
+                                        [&context, stream](size_t, httplib::DataSink &sink) {
+                                          return provide_chunk(context, *stream, sink);
+                                        });
 }
 
 }  // namespace
@@ -99,14 +102,14 @@ void answer_speech(ServerContext &context, const httplib::Request &request,
   if (!context.worker.ready()) return send_error(response, 503, refusal(Admission::kNotReady));
   SynthesisJob job;
   try {
-    job.request = parse_speech_request(request.body, context.worker.voice(),
-                                       context.options.max_input);
+    job.request =
+        parse_speech_request(request.body, context.worker.voice(), context.options.max_input);
   } catch (const BadRequest &bad) {
     return send_error(response, bad.status, bad.what());
   }
   const AudioFormat format = job.request.format;
-  auto channel = std::make_shared<AudioChannel>(
-      kChannelChunks, std::chrono::seconds(context.options.timeout));
+  auto channel =
+      std::make_shared<AudioChannel>(kChannelChunks, std::chrono::seconds(context.options.timeout));
   job.channel = channel;
   InFlight::Ticket ticket = context.in_flight.begin();
   const Admission admission = context.worker.submit(std::move(job));

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-
 #include <nlohmann/json.hpp>
 
 namespace {

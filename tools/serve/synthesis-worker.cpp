@@ -47,7 +47,8 @@ void SynthesisWorker::close() {
     waiting.swap(queue_);
     changed_.notify_all();
   }
-  for (SynthesisJob &job : waiting) job.channel->finish(kServiceUnavailable, "the server is stopping");
+  for (SynthesisJob &job : waiting)
+    job.channel->finish(kServiceUnavailable, "the server is stopping");
 }
 
 size_t SynthesisWorker::depth() const {

@@ -29,8 +29,8 @@ class SynthesisWorker {
  public:
   struct Config {
     std::string voice;
-    std::string espeak_data;          // empty: espeak-ng's own
-    size_t queue = 4;                 // jobs that may wait behind the running one
+    std::string espeak_data;            // empty: espeak-ng's own
+    size_t queue = 4;                   // jobs that may wait behind the running one
     std::chrono::seconds max_wait{30};  // longer in the queue: the job is refused (503)
   };
 

@@ -2,14 +2,13 @@
 // What the server tells of the loaded voice, read once after loading: the
 // engine serialises its calls, so asking it during a synthesis would wait for it.
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 struct VoiceCard {
-  std::string name;  // the weights archive's file name, without its directory
+  std::string name;     // the weights archive's file name, without its directory
   int sample_rate = 0;  // Hz, the voice's own (the server speaks at 48 000 Hz)
   std::string front_end;
   float noise_scale = 0.0f;
