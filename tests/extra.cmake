@@ -55,3 +55,8 @@ set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQU
 # The library's exported symbols: the seven C functions only.
 add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
 set_tests_properties(exports PROPERTIES LABELS unit)
+
+# Fuzz targets, in a build of their own configured with clang (scripts/fuzz).
+if(KORVA_FUZZ)
+  include(${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz.cmake)
+endif()
