@@ -85,3 +85,8 @@ add_test(NAME serve
           --server $<TARGET_FILE:korva_serve> --korva $<TARGET_FILE:korva_cli>
           --archive ${KORVA_GOLDEN_ARCHIVE} --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
 set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77)
+
+# Fuzz targets, in a build of their own configured with clang (scripts/fuzz).
+if(KORVA_FUZZ)
+  include(${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz.cmake)
+endif()

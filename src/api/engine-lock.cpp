@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -32,6 +33,17 @@ void record_error(const char *format, ...) {
   vsnprintf(last_error, sizeof last_error, format, args);
   va_end(args);
   fprintf(stderr, "[korva] ERROR: %s\n", last_error);
+}
+
+void add_error_cause(const char *format, ...) {
+  char cause[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(cause, sizeof cause, format, args);
+  va_end(args);
+  const size_t length = strlen(last_error);
+  snprintf(last_error + length, sizeof last_error - length, "; %s", cause);
+  fprintf(stderr, "[korva]   cause: %s\n", cause);
 }
 
 bool EngineLock::refused() const {

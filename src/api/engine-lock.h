@@ -24,3 +24,6 @@ void record_error(const char *format, ...) __attribute__((format(printf, 1, 2)))
 // The text of the last record_error on this thread since the start of its
 // last exported call; "" when that call reported nothing.
 const char *last_error_text();
+
+// Adds "; <cause>" to this thread's last error and writes "[korva]   cause: <cause>".
+void add_error_cause(const char *format, ...) __attribute__((format(printf, 1, 2)));

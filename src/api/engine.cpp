@@ -2,6 +2,8 @@
 #include <ATen/record_function.h>
 #include <torch/torch.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,10 @@ VoiceFacts engine_voice;
 KorvaVITS engine_model{nullptr};
 // Chosen by korva_set_precision; kept across loads.
 bool engine_bf16 = false;
+// Parameters of the loaded voice that its archive did not fill: they keep their
+// random start, which is what a failed request then most likely stems from.
+int engine_unfilled = 0;
+int engine_parameters = 0;
 
 // Largest magnitude, NaN if any: from the extremes, without an |x| copy of a
 // weight that may be tens of MiB.
@@ -69,7 +75,8 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
     return -1;
   }
   if (phonemizer_init(espeak_data_path) != 0) {
-    record_error("Failed to init espeak-ng");
+    record_error("Failed to init espeak-ng from %s",
+                 espeak_data_path ? espeak_data_path : "its default location");
     return -1;
   }
   configure_threads();
@@ -98,6 +105,14 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
     return -1;
   }
 
+  engine_parameters = static_cast<int>(engine_model->parameters().size());
+  engine_unfilled = std::max(0, engine_parameters - loaded);
+  if (engine_unfilled > 0)
+    fprintf(stderr,
+            "[korva] WARNING: the archive did not provide %d of the voice's %d parameters: they "
+            "keep their random start, and the voice will not speak as trained\n",
+            engine_unfilled, engine_parameters);
+
   engine_voice = VoiceFacts{};
   engine_voice.n_vocab = engine_model->enc_p->emb->weight.size(0);
   engine_ready = true;
@@ -106,6 +121,21 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
   print_flow_report(*engine_model->flow);
   fprintf(stderr, "[korva] Ready.\n");
   return 0;
+}
+
+// A request failed: on a partly filled voice the random parameters are the likely cause.
+void explain_failure() {
+  if (engine_unfilled > 0)
+    add_error_cause("the voice lacks %d of its %d parameters (see the warning at load)",
+                    engine_unfilled, engine_parameters);
+}
+
+// The request of the speed-only exports, or nullopt after reporting why not.
+std::optional<Request> checked_legacy_request(float speed) {
+  std::string problem;
+  auto request = legacy_request(speed, engine_voice, &problem);
+  if (!request) record_error("Bad speed: %s", problem.c_str());
+  return request;
 }
 
 // "0.52s @ 48kHz", as the design's summary lines print 48 kHz.
@@ -123,15 +153,19 @@ std::string duration_text(int64_t samples, int rate) {
 
 float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
   if (!engine_ready || !input_text || !sample_count) {
-    record_error("Not loaded");
+    record_error(!engine_ready  ? "Not loaded"
+                 : !input_text ? "No text given"
+                               : "No sample count given");
     return nullptr;
   }
   *sample_count = 0;
+  const auto request = checked_legacy_request(speed);
+  if (!request) return nullptr;
   BufferSink sink;
-  const Outcome outcome =
-      synthesize_text(*engine_model, input_text, legacy_request(speed, engine_voice), sink);
+  const Outcome outcome = synthesize_text(*engine_model, input_text, *request, sink);
   if (outcome != Outcome::kDone) {
     if (sink.out_of_memory()) record_error("Out of memory");
+    explain_failure();
     return nullptr;
   }
   RECORD_USER_SCOPE("korva::output");
@@ -146,7 +180,10 @@ float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
 
 // The end of a streamed request: its summary line, and the exports' result.
 int finish_stream(Outcome outcome, const CallbackSink &sink, const Request &request) {
-  if (outcome == Outcome::kFailed) return -1;
+  if (outcome == Outcome::kFailed) {
+    explain_failure();
+    return -1;
+  }
   const int rate = request.native_rate ? engine_voice.sample_rate : kSampleRate;
   fprintf(stderr, "[korva] %lld samples streamed (%s)%s\n",
           static_cast<long long>(sink.delivered()), duration_text(sink.delivered(), rate).c_str(),
@@ -164,7 +201,7 @@ int stream_request(const char *input_text, const Request &request, korva_audio_c
 // Checks shared by the streaming exports; reported here.
 bool can_stream(const char *input_text, korva_audio_cb callback) {
   if (!engine_ready || !input_text) {
-    record_error("Not loaded");
+    record_error(!engine_ready ? "Not loaded" : "No text given");
     return false;
   }
   if (!callback) {
@@ -176,7 +213,8 @@ bool can_stream(const char *input_text, korva_audio_cb callback) {
 
 int stream_unlocked(const char *input_text, float speed, korva_audio_cb callback, void *user) {
   if (!can_stream(input_text, callback)) return -1;
-  return stream_request(input_text, legacy_request(speed, engine_voice), callback, user);
+  const auto request = checked_legacy_request(speed);
+  return request ? stream_request(input_text, *request, callback, user) : -1;
 }
 
 // The request `options` describe, or nullopt after reporting why not.
@@ -248,6 +286,10 @@ KORVA_API float *korva_tts(const char *input_text, int *sample_count, float spee
 KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, float speed) {
   const EngineLock lock;
   if (lock.refused()) return -1;
+  if (engine_ready && input_text && !wav_path) {
+    record_error("No WAV path given");
+    return -1;
+  }
   int n = 0;
   float *samples = tts_unlocked(input_text, &n, speed);
   if (!samples) return -1;
@@ -342,6 +384,9 @@ KORVA_API void korva_unload(void) {
   engine_model = KorvaVITS(nullptr);
   phonemizer_shutdown();
   engine_ready = false;
+  // The allocator keeps the freed weights for the next allocation; a host that
+  // unloads wants that memory back.
+  malloc_trim(0);
 }
 
 }  // extern "C"

@@ -10,8 +10,15 @@ namespace {
 
 constexpr float kDefaultLengthScale = 1.1f;
 constexpr float kDefaultSentenceSilence = 0.2f;
+// Below this every token lasts one frame anyway; above it a word lasts minutes.
+constexpr float kMinLengthScale = 0.01f;
+constexpr float kMaxLengthScale = 100.0f;
 
 bool finite_positive(float value) { return std::isfinite(value) && value > 0.0f; }
+
+bool sensible_length_scale(float value) {
+  return value >= kMinLengthScale && value <= kMaxLengthScale;  // false for NaN
+}
 
 // The caller's options over the defaults: fields beyond the caller's size keep them.
 korva_options merged_options(const korva_options *given) {
@@ -65,9 +72,14 @@ korva_options default_options() {
   return options;
 }
 
-Request legacy_request(float speed, const VoiceFacts &voice) {
+std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std::string *error) {
   Request request;
   request.length_scale = (speed > 0.0f ? 1.0f / speed : kDefaultLengthScale) * voice.length_scale;
+  if (!finite_positive(request.length_scale)) {
+    *error = "speed " + std::to_string(speed) + " gives a length scale of " +
+             std::to_string(request.length_scale) + ": no speech can be made of it";
+    return std::nullopt;
+  }
   request.noise_scale = voice.noise_scale;
   request.noise_scale_w = voice.noise_scale_w;
   request.sentence_silence = kDefaultSentenceSilence;
@@ -79,15 +91,18 @@ std::optional<Request> request_from_options(const korva_options *given, const Vo
   const korva_options options = merged_options(given);
   Request request;
   if (options.length_scale != 0.0f) {
-    if (!finite_positive(options.length_scale)) {
-      *error = "length_scale must be a positive number, or 0 to follow speed";
+    if (!sensible_length_scale(options.length_scale)) {
+      *error = "length_scale must be 0.01 to 100, or 0 to follow speed";
       return std::nullopt;
     }
     request.length_scale = options.length_scale;
   } else {
     // A tiny speed would ask for hours of audio per word; an infinite one for none.
-    if (!finite_positive(options.speed) || !std::isfinite(voice.length_scale / options.speed)) {
-      *error = "speed must be a positive number";
+    if (!finite_positive(options.speed) ||
+        !sensible_length_scale(voice.length_scale / options.speed)) {
+      *error = "speed must be a positive number from " +
+               std::to_string(voice.length_scale / kMaxLengthScale) + " to " +
+               std::to_string(voice.length_scale / kMinLengthScale) + " for this voice";
       return std::nullopt;
     }
     request.length_scale = voice.length_scale / options.speed;

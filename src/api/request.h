@@ -40,8 +40,9 @@ korva_options default_options();
 
 // The request of korva_tts, korva_tts_to_file and korva_tts_stream: the text as
 // it is, with the design's length scale for `speed` (1 / speed, or 1.1 for
-// speed 0, negative or NaN) times the voice's own.
-Request legacy_request(float speed, const VoiceFacts &voice);
+// speed 0, negative or NaN) times the voice's own; nullopt with the reason in
+// *error for an infinite speed, whose length scale of 0 would give no speech.
+std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std::string *error);
 
 // `options` (NULL: the defaults) as a request, or nullopt with the reason in *error.
 std::optional<Request> request_from_options(const korva_options *options, const VoiceFacts &voice,

@@ -2,21 +2,28 @@
 
 #include "audio/pcm16.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-void put_u16(FILE *f, uint16_t v) {
-  const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
-  fwrite(b, 1, 2, f);
+void put_u16(unsigned char *&at, uint16_t v) {
+  *at++ = static_cast<unsigned char>(v);
+  *at++ = static_cast<unsigned char>(v >> 8);
 }
 
-void put_u32(FILE *f, uint32_t v) {
-  const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                              static_cast<unsigned char>(v >> 16),
-                              static_cast<unsigned char>(v >> 24)};
-  fwrite(b, 1, 4, f);
+void put_u32(unsigned char *&at, uint32_t v) {
+  put_u16(at, static_cast<uint16_t>(v));
+  put_u16(at, static_cast<uint16_t>(v >> 16));
 }
+
+void put_tag(unsigned char *&at, const char *tag) {
+  std::memcpy(at, tag, 4);
+  at += 4;
+}
+
+constexpr size_t kHeaderBytes = 44;
 
 }  // namespace
 
@@ -37,23 +44,34 @@ int write_wav(const char *path, const AudioBuffer *buffer) {
   const uint32_t data_bytes = static_cast<uint32_t>(buffer->sample_count) * 2u;
   const uint32_t rate = static_cast<uint32_t>(buffer->sample_rate);
 
-  fwrite("RIFF", 1, 4, f);
-  put_u32(f, data_bytes + 36u);
-  fwrite("WAVE", 1, 4, f);
-  fwrite("fmt ", 1, 4, f);
-  put_u32(f, 16);
-  put_u16(f, 1);
-  put_u16(f, static_cast<uint16_t>(channels));
-  put_u32(f, rate);
-  put_u32(f, rate * channels * 2u);
-  put_u16(f, static_cast<uint16_t>(channels * 2u));
-  put_u16(f, 16);
-  fwrite("data", 1, 4, f);
-  put_u32(f, data_bytes);
+  unsigned char header[kHeaderBytes];
+  unsigned char *at = header;
+  put_tag(at, "RIFF");
+  put_u32(at, data_bytes + 36u);
+  put_tag(at, "WAVE");
+  put_tag(at, "fmt ");
+  put_u32(at, 16);
+  put_u16(at, 1);
+  put_u16(at, static_cast<uint16_t>(channels));
+  put_u32(at, rate);
+  put_u32(at, rate * channels * 2u);
+  put_u16(at, static_cast<uint16_t>(channels * 2u));
+  put_u16(at, 16);
+  put_tag(at, "data");
+  put_u32(at, data_bytes);
 
-  // A short write still ends in a closed file and the report line.
-  write_pcm16(f, buffer->samples, buffer->sample_count);
-  fclose(f);
+  // A full disk may only show when the buffered rest is flushed by fclose.
+  errno = 0;
+  bool written = fwrite(header, 1, kHeaderBytes, f) == kHeaderBytes &&
+                 write_pcm16(f, buffer->samples, buffer->sample_count);
+  const int write_error = errno;
+  if (fclose(f) != 0) written = false;
+  if (!written) {
+    const int error = write_error ? write_error : errno;
+    fprintf(stderr, "[audio_io] Cannot write %s: %s\n", path,
+            error ? std::strerror(error) : "short write");
+    return -1;
+  }
   fprintf(stderr, "[audio_io] Wrote %s: %d frames, %d Hz, %d ch\n", path, buffer->frames,
           buffer->sample_rate, static_cast<int>(channels));
   return 0;

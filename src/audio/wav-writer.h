@@ -17,5 +17,6 @@ AudioBuffer make_audio_buffer(const float *samples, int32_t sample_count, int32_
                               int32_t channels);
 
 // Writes `buffer` to `path` as a 44-byte-header 16-bit PCM WAV file.
-// Returns 0 on success, -1 on failure (bad arguments, file not created).
+// Returns 0 on success, -1 on failure (bad arguments, file not created, a
+// write or the close failed: the file is then incomplete).
 int write_wav(const char *path, const AudioBuffer *buffer);

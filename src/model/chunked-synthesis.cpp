@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <stdexcept>
 
 #include "nn/coupling-flow.h"
 #include "nn/debug-dump.h"
@@ -131,6 +132,9 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
     auto wave =
         dec.forward_frames(flow_pass.z().narrow(2, lo, hi - lo), begin - lo, end - lo).contiguous();
     output.add(wave);
+    // tanh keeps infinities finite but not NaN: a NaN weight reaches every later sample.
+    if (output.has_nan || std::isinf(output.min) || std::isinf(output.max))
+      throw std::runtime_error("non-finite waveform samples from the decoder");
     if (!sink.write(wave.data_ptr<float>(), wave.numel())) return false;
     begin = end;
     window = std::min(sizes.max_decode, 2 * window);

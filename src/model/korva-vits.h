@@ -22,7 +22,7 @@ struct KorvaVITSImpl : torch::nn::Module {
   // ids int64 [1, N], lengths int64 [1] -> the waveform at 48 kHz, handed to
   // `sink` window by window. Seeds the default generator from the process-wide
   // seed counter and writes the diagnostic lines to stderr. Throws on
-  // non-finite durations or when T exceeds kMaxFrames. Returns false when the
+  // non-finite durations or samples, or when T exceeds kMaxFrames. Returns false when the
   // sink stopped it.
   bool synthesize(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
                   float noise_scale_w, float length_scale, WaveSink &sink,

@@ -10,15 +10,19 @@
 #include <string>
 
 #include "text/lexicon.h"
+#include "text/log-echo.h"
 
 namespace {
 
 int initialized = 0;
 
-// espeak-ng 1.51 deadlocks in espeak_Terminate once espeak_Initialize has
-// succeeded more than once in the process, so only the first start is ever
-// terminated; later starts stay up until the process ends.
-int espeak_starts = 0;
+// espeak-ng 1.51 starts an event thread in every espeak_Initialize, in the
+// synchronous mode too, and espeak_Terminate can miss that thread's wake-up
+// and wait for it for ever. So espeak-ng is started once per process and never
+// terminated; a later load with another data directory starts it again over
+// the running one (that leaves one idle thread behind).
+bool espeak_running = false;
+std::string espeak_started_from;  // the data directory, "" for the default
 
 constexpr size_t kMaxWordBytes = 254;
 
@@ -90,9 +94,13 @@ class PhonemeOutput {
   size_t capacity_ = kInitialCapacity;
 };
 
+// Words without a pronunciation warned about one by one; the rest are counted.
+constexpr int kMaxWarnings = 10;
+
 struct WordCounts {
   int lexicon = 0;
   int espeak = 0;
+  int unpronounceable = 0;
 };
 
 // Appends the pronunciation of one word; false only when the output cannot grow.
@@ -112,7 +120,9 @@ bool append_word(const char *word, PhonemeOutput &out, WordCounts &counts) {
     ++counts.espeak;
     return out.append(pron, std::strlen(pron));
   }
-  std::fprintf(stderr, "[phonemize] WARNING: no pronunciation for '%s'\n", word);
+  if (++counts.unpronounceable <= kMaxWarnings)
+    std::fprintf(stderr, "[phonemize] WARNING: no pronunciation for '%s'\n",
+                 log_echo(word).c_str());
   return true;
 }
 
@@ -120,27 +130,30 @@ bool append_word(const char *word, PhonemeOutput &out, WordCounts &counts) {
 
 int phonemizer_init(const char *espeak_data_path) {
   if (initialized) return 0;
-  constexpr int kDontExit = espeakINITIALIZE_DONT_EXIT;  // 1.51 exits the process on bad data
-  const bool data_ok = !espeak_data_path || has_phoneme_data(espeak_data_path);
-  const int sample_rate =
-      data_ok ? espeak_Initialize(AUDIO_OUTPUT_RETRIEVAL, 0, espeak_data_path, kDontExit) : -1;
-  // 0 means nothing was loaded: with the don't-exit option a failed start returns normally.
-  if (sample_rate == -1 || sample_rate == 0) {
-    std::fprintf(stderr, "[phonemize] Failed to initialize espeak-ng\n");
-    return -1;
+  const std::string from = espeak_data_path ? espeak_data_path : "";
+  if (!espeak_running || from != espeak_started_from) {
+    constexpr int kDontExit = espeakINITIALIZE_DONT_EXIT;  // 1.51 exits the process on bad data
+    const bool data_ok = !espeak_data_path || has_phoneme_data(espeak_data_path);
+    // Phoneme conversion needs no audio: the synchronous mode starts no audio thread.
+    const int sample_rate =
+        data_ok ? espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, espeak_data_path, kDontExit) : -1;
+    // 0 means nothing was loaded: with the don't-exit option a failed start returns normally.
+    if (sample_rate == -1 || sample_rate == 0) {
+      std::fprintf(stderr, "[phonemize] Failed to initialize espeak-ng%s%s\n",
+                   data_ok ? "" : ": no phoneme data in ", data_ok ? "" : espeak_data_path);
+      return -1;
+    }
+    espeak_running = true;
+    espeak_started_from = from;
   }
-  ++espeak_starts;
   espeak_SetVoiceByName("en-us");
   initialized = 1;
   std::fprintf(stderr, "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)\n");
   return 0;
 }
 
-void phonemizer_shutdown() {
-  if (!initialized) return;
-  if (espeak_starts == 1) espeak_Terminate();
-  initialized = 0;
-}
+// espeak-ng stays up (see espeak_running): only this front-end's state ends.
+void phonemizer_shutdown() { initialized = 0; }
 
 char *phonemize(const char *text) {
   if (!initialized || !text) return nullptr;
@@ -171,7 +184,10 @@ char *phonemize(const char *text) {
     ++p;
   }
 
-  std::fprintf(stderr, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)\n", text, out.str(),
-               counts.lexicon, counts.espeak);
+  if (counts.unpronounceable > kMaxWarnings)
+    std::fprintf(stderr, "[phonemize] WARNING: %d more words without a pronunciation\n",
+                 counts.unpronounceable - kMaxWarnings);
+  std::fprintf(stderr, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)\n",
+               log_echo(text).c_str(), log_echo(out.str()).c_str(), counts.lexicon, counts.espeak);
   return out.release();
 }

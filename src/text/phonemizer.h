@@ -6,7 +6,8 @@
 // also when the directory does not exist or holds no phoneme data.
 int phonemizer_init(const char *espeak_data_path);
 
-// Terminates espeak-ng; does nothing when not initialised.
+// Ends the front-end until the next phonemizer_init; does nothing when not
+// initialised. espeak-ng itself stays up until the process ends.
 void phonemizer_shutdown();
 
 // Returns a malloc'ed NUL-terminated IPA string (caller frees), or nullptr

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "text/log-echo.h"
+
 namespace {
 
 // Keys are views of string literals, so the tables own no memory.
@@ -43,9 +45,12 @@ size_t char_length(const char *p) {
   return n;
 }
 
+// Unknown characters warned about one by one; the rest are counted.
+constexpr int kMaxWarnings = 10;
+
 void warn_unknown(std::string_view c) {
   std::string line = "[tokenize] WARN: unknown char '";
-  line.append(c);
+  line += log_echo(std::string(c).c_str());
   line += "' (";
   char hex[3];
   for (unsigned char b : c) {
@@ -86,6 +91,7 @@ class IdWriter {
 int tokenize(const char *phonemes, int32_t *out, int capacity) {
   if (!phonemes || capacity < 0 || (!out && capacity > 0)) return 0;
   IdWriter ids(out, capacity);
+  int unknown = 0;
   ids.push(kTokenStart);
   for (const char *p = phonemes; *p;) {
     std::string_view c(p, char_length(p));
@@ -95,9 +101,14 @@ int tokenize(const char *phonemes, int32_t *out, int capacity) {
     if (auto id = symbol_ids.find(c); id != symbol_ids.end()) {
       ids.push(kTokenBlank);
       ids.push(id->second);
-    } else {
+    } else if (++unknown <= kMaxWarnings) {
       warn_unknown(c);
     }
+  }
+  if (unknown > kMaxWarnings) {
+    const std::string line = "[tokenize] WARN: " + std::to_string(unknown - kMaxWarnings) +
+                             " more unknown chars skipped\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
   }
   ids.push(kTokenBlank);
   ids.push(kTokenEnd);

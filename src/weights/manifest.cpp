@@ -2,12 +2,14 @@
 // into the table of entries; single tensors are loaded from their records.
 
 #include "weights/manifest.h"
+#include "weights/zip-crc.h"
 
 #include <caffe2/serialize/inline_container.h>
 
 #include <cctype>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -26,10 +28,20 @@ bool only_space(const std::string &text, size_t begin, size_t end) {
   return true;
 }
 
-ManifestEntry read_entry(const std::string &object) {
+// An offset wider than its field would wrap to another place in the record:
+// refused, as a number too large for any field is.
+int32_t offset_field(const std::string &object, const std::string &name) {
+  const int64_t offset = json_int_field(object, "offset");
+  if (offset < INT32_MIN || offset > INT32_MAX)
+    throw std::out_of_range("offset " + std::to_string(offset) + " of " + name +
+                            " does not fit in 32 bits");
+  return static_cast<int32_t>(offset);
+}
+
+ManifestEntry read_entry(const std::string &object, const std::string &name) {
   ManifestEntry entry;
   entry.storage_key = json_string_field(object, "storage_key");
-  entry.offset = static_cast<int32_t>(json_int_field(object, "offset"));
+  entry.offset = offset_field(object, name);
   entry.shape = json_int_array_field(object, "shape");
   entry.stride = json_int_array_field(object, "stride");
   entry.numel = json_int_field(object, "numel");
@@ -58,7 +70,7 @@ void scan_manifest(const std::string &json, Manifest &manifest) {
     const size_t close_brace = json.find('}', open_brace);
     if (close_brace == std::string::npos) return;
 
-    manifest.entries[key] = read_entry(json.substr(open_brace, close_brace - open_brace + 1));
+    manifest.entries[key] = read_entry(json.substr(open_brace, close_brace - open_brace + 1), key);
     pos = close_brace + 1;
   }
 }
@@ -130,6 +142,7 @@ Manifest *manifest_open_path(const std::string &path) {
     at::DataPtr data;
     size_t size = 0;
     std::tie(data, size) = reader.getRecord(record_name);
+    verify_record_crc(zip_record_crcs(path), record_name, data.get(), size);
     const std::string json(static_cast<const char *>(data.get()), size);
 
     auto manifest = std::make_unique<Manifest>();

@@ -3,7 +3,7 @@
 #include <utility>
 
 RecordCache::RecordCache(const std::string &path, std::unordered_map<std::string, int> uses)
-    : reader_(path), uses_(std::move(uses)) {}
+    : reader_(path), crcs_(zip_record_crcs(path)), uses_(std::move(uses)) {}
 
 std::shared_ptr<const ArchiveRecord> RecordCache::take(const std::string &storage_key) {
   auto found = records_.find(storage_key);
@@ -11,8 +11,10 @@ std::shared_ptr<const ArchiveRecord> RecordCache::take(const std::string &storag
   if (found != records_.end()) {
     record = found->second;
   } else {
-    auto read = reader_.getRecord("data/" + storage_key);
+    const std::string name = "data/" + storage_key;
+    auto read = reader_.getRecord(name);
     ++reads_;
+    verify_record_crc(crcs_, name, std::get<0>(read).get(), std::get<1>(read));
     record = std::make_shared<const ArchiveRecord>(
         ArchiveRecord{std::move(std::get<0>(read)), std::get<1>(read)});
   }

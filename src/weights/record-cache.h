@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "weights/manifest.h"
+#include "weights/zip-crc.h"
 
 class RecordCache {
  public:
@@ -19,7 +20,8 @@ class RecordCache {
   // The record "data/<storage_key>", read on its first use. After its last
   // declared use the cache forgets it, so it is freed as soon as the caller's
   // pointers (and tensors viewing it) are gone; a key taken more often than
-  // declared is simply read again. Throws what the archive reader throws.
+  // declared is simply read again. Throws what the archive reader throws, and
+  // std::runtime_error for a record that does not match its CRC-32.
   std::shared_ptr<const ArchiveRecord> take(const std::string &storage_key);
 
   // Records read from the archive so far.
@@ -27,6 +29,7 @@ class RecordCache {
 
  private:
   caffe2::serialize::PyTorchStreamReader reader_;
+  ZipCrcs crcs_;
   std::unordered_map<std::string, int> uses_;
   std::unordered_map<std::string, std::shared_ptr<const ArchiveRecord>> records_;
   int reads_ = 0;

@@ -84,7 +84,7 @@ TEST_F(Engine, SynthesisNeedsALoadedEngineAndBothPointers) {
   EXPECT_EQ(korva_tts(nullptr, &n, 1.0f), nullptr);
   EXPECT_EQ(korva_tts("hello", nullptr, 1.0f), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "[korva] ERROR: Not loaded\n[korva] ERROR: Not loaded\n");
+            "[korva] ERROR: No text given\n[korva] ERROR: No sample count given\n");
   EXPECT_EQ(n, 123);
 }
 
@@ -125,7 +125,8 @@ TEST_F(Engine, EspeakThatCannotStartFailsTheLoadAndTheProcessLives) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(korva_load(KORVA_GOLDEN_ARCHIVE, empty.c_str()), -1);
   const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(contains(log, "[korva] ERROR: Failed to init espeak-ng\n")) << log;
+  EXPECT_TRUE(contains(log, "[korva] ERROR: Failed to init espeak-ng from " + empty.string() + "\n"))
+      << log;
   load();
 }
 
@@ -135,6 +136,7 @@ TEST_F(Engine, WritesWavFilesAndReportsWriterFailures) {
   testing::internal::CaptureStderr();
   ASSERT_EQ(korva_tts_to_file("Hi.", wav.c_str(), 1.0f), 0);
   EXPECT_EQ(korva_tts_to_file("Hi.", nullptr, 1.0f), -1);
+  EXPECT_EQ(std::string(korva_last_error()), "No WAV path given");
   EXPECT_EQ(korva_tts_to_file("Hi.", "/nonexistent-dir/x.wav", 1.0f), -1);
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(contains(log, "[korva] Wrote " + wav.string() + "\n")) << log;

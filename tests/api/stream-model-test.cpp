@@ -173,7 +173,7 @@ TEST_F(Engine, StreamingNeedsALoadedEngineTextAndACallback) {
   EXPECT_EQ(korva_tts_stream(nullptr, 1.0f, collect, &received), -1);
   EXPECT_EQ(korva_tts_stream("Hello.", 1.0f, nullptr, nullptr), -1);
   const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(contains(log, "[korva] ERROR: Not loaded\n")) << log;
+  EXPECT_TRUE(contains(log, "[korva] ERROR: No text given\n")) << log;
   EXPECT_TRUE(contains(log, "[korva] ERROR: No audio callback given\n")) << log;
   EXPECT_TRUE(received.samples.empty());
 }

@@ -132,6 +132,25 @@ TEST(WavWriter, RefusesBadArgumentsWithoutAFile) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "[audio_io] Cannot create: " + unwritable + "\n");
 }
 
+TEST(WavWriter, AFullDiskOrADirectoryIsAFailure) {
+  // Both the header alone (caught only at close) and a long write (caught while writing).
+  for (const size_t count : {size_t{1}, size_t{1} << 20}) {
+    const std::vector<float> samples(count, 0.25f);
+    const AudioBuffer buffer =
+        make_audio_buffer(samples.data(), static_cast<int32_t>(count), 48000, 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(write_wav("/dev/full", &buffer), -1) << count;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[audio_io] Cannot write /dev/full: No space left on device\n");
+  }
+  const float one = 0.0f;
+  const AudioBuffer buffer = make_audio_buffer(&one, 1, 48000, 1);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(write_wav(testing::TempDir().c_str(), &buffer), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[audio_io] Cannot create: " + testing::TempDir() + "\n");
+}
+
 TEST(WavWriter, TruncatesAnExistingFile) {
   write(std::vector<float>(1000, 0.0f), 48000, 1);
   EXPECT_EQ(write({0.0f}, 48000, 1).size(), 46u);

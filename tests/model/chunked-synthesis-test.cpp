@@ -136,4 +136,23 @@ TEST_F(ChunkedSynthesis, ASinkThatSaysStopEndsTheSynthesis) {
   EXPECT_EQ(log.find("decoder output stats"), std::string::npos);
 }
 
+TEST_F(ChunkedSynthesis, ANanWeightInTheDecoderIsAnErrorNotSilence) {
+  // One NaN in the last convolution, as a damaged archive leaves it.
+  dec_->conv_post->weight.view(-1)[0] = std::nanf("");
+  CollectingSink sink;
+  testing::internal::CaptureStderr();
+  EXPECT_THROW(
+      {
+        try {
+          synthesize_chunked(*flow_, *dec_, z_p_, mask_, sink, {4, 4, 4});
+        } catch (const std::runtime_error &e) {
+          EXPECT_STREQ(e.what(), "non-finite waveform samples from the decoder");
+          throw;
+        }
+      },
+      std::runtime_error);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(sink.writes, 0);
+}
+
 }  // namespace

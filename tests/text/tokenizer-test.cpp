@@ -66,14 +66,24 @@ TEST(Tokenizer, UnknownCharactersWarnWithTheirBytes) {
 
 TEST(Tokenizer, BrokenUtf8IsReadByLeadByteAndNeverPastTheEnd) {
   // A lone lead byte at the end, a lead cut by the NUL, a stray continuation byte.
-  EXPECT_EQ(run("a\xC9").log, warning("\xC9", "c9") + "[tokenize] 5 tokens: 2 3 4 3 1\n");
-  EXPECT_EQ(run("\xE2\x80").log, warning("\xE2\x80", "e280") + "[tokenize] 3 tokens: 2 3 1\n");
+  EXPECT_EQ(run("a\xC9").log, warning("\\xc9", "c9") + "[tokenize] 5 tokens: 2 3 4 3 1\n");
+  // The character itself is escaped where it is not valid UTF-8.
+  EXPECT_EQ(run("\xE2\x80").log, warning("\\xe2\\x80", "e280") + "[tokenize] 3 tokens: 2 3 1\n");
   EXPECT_EQ(run("\x80" "a").ids, (std::vector<int32_t>{2, 3, 4, 3, 1}));
   // An invalid 0xFF lead takes four bytes, whatever they are.
-  EXPECT_EQ(run("\xFF" "abcd").log, warning("\xFF" "abc", "ff616263") +
+  EXPECT_EQ(run("\xFF" "abcd").log, warning("\\xff" "abc", "ff616263") +
                                         "[tokenize] 5 tokens: 2 3 6 3 1\n");
   // Continuation bytes are not checked: C9 followed by 'a' is one unknown character.
   EXPECT_EQ(run("\xC9" "ab").ids, (std::vector<int32_t>{2, 3, 5, 3, 1}));
+}
+
+TEST(Tokenizer, UnknownCharsWarnTenTimesThenCount) {
+  const Tokens t = run(std::string(1000, '\x01'));
+  EXPECT_EQ(t.ids, (std::vector<int32_t>{2, 3, 1}));
+  std::string expected;
+  for (int i = 0; i < 10; ++i) expected += warning("\\x01", "01");
+  EXPECT_EQ(t.log, expected + "[tokenize] WARN: 990 more unknown chars skipped\n"
+                              "[tokenize] 3 tokens: 2 3 1\n");
 }
 
 TEST(Tokenizer, SummaryListsAtMostTwentyIds) {

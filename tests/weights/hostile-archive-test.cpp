@@ -93,4 +93,65 @@ TEST(HostileArchive, RecordShorterThanItsEntries) {
             "[manifest] Loaded 0, skipped 2\n");
 }
 
+// Binds the archive at `path` into a tree of the one parameter "w" [4]; the bind's result and log.
+std::pair<int, std::string> bind_one(const std::string &path) {
+  testing::internal::CaptureStderr();
+  std::unique_ptr<Manifest> m(manifest_open_path(path));
+  auto model = module_tree::make({{"w", {4}}});
+  const int loaded = m ? manifest_bind_parameters(*m, *model, KeyMap()) : -2;
+  return {loaded, testing::internal::GetCapturedStderr()};
+}
+
+std::string archive_of_two_records() {
+  const std::string path = test_archive::temp_path("two-records.pt");
+  test_archive::write_raw(path, "{\"w\": " + test_archive::entry_json("0", 0, {4}, 4) + "}",
+                          {{"0", test_archive::ramp(4, 1)}, {"1", test_archive::ramp(4, 100)}});
+  return read_file(path);
+}
+
+TEST(HostileArchive, RecordsAreCheckedAgainstTheirCrc) {
+  const std::string bytes = archive_of_two_records();
+  const std::string good = test_archive::temp_path("crc-good.pt");
+  write_file(good, bytes);
+  EXPECT_EQ(bind_one(good).first, 1);
+
+  // One bit of the record's first value flipped.
+  const std::vector<float> first = test_archive::ramp(4, 1);
+  const size_t at = bytes.find(std::string(reinterpret_cast<const char *>(first.data()), 16));
+  ASSERT_NE(at, std::string::npos);
+  std::string flipped = bytes;
+  flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
+  const std::string path = test_archive::temp_path("crc-flipped.pt");
+  write_file(path, flipped);
+  const auto [loaded, log] = bind_one(path);
+  EXPECT_EQ(loaded, -1);
+  EXPECT_NE(log.find("[manifest] Load failed: record data/0 does not match its CRC-32: the archive "
+                     "is damaged\n"),
+            std::string::npos)
+      << log;
+}
+
+TEST(HostileArchive, ADirectoryEntryPointingAtAnotherRecordIsCaught) {
+  std::string bytes = archive_of_two_records();
+  // The central directory entries of data/0 and data/1: point the first at the second's data.
+  const auto entry_of = [&](const std::string &name) {
+    for (size_t at = bytes.find("PK\x01\x02"); at != std::string::npos;
+         at = bytes.find("PK\x01\x02", at + 1))
+      if (bytes.compare(at + 46 + bytes.substr(at + 46).find('/') + 1, name.size(), name) == 0)
+        return at;
+    return std::string::npos;
+  };
+  const size_t zero = entry_of("data/0"), one = entry_of("data/1");
+  ASSERT_NE(zero, std::string::npos);
+  ASSERT_NE(one, std::string::npos);
+  bytes.replace(zero + 42, 4, bytes.substr(one + 42, 4));  // the local header offset
+  const std::string path = test_archive::temp_path("crc-redirected.pt");
+  write_file(path, bytes);
+  const auto [loaded, log] = bind_one(path);
+  EXPECT_LE(loaded, 0) << log;
+  EXPECT_TRUE(log.find("CRC-32") != std::string::npos ||
+              log.find("[manifest] Failed") != std::string::npos)
+      << log;
+}
+
 }  // namespace

@@ -70,10 +70,10 @@ TEST_F(LoadTensor, EntriesOutsideTheRecordAreRejected) {
       R"({"past_end": {"storage_key": "0", "offset": 12, "shape": [5], "numel": 5},)"
       R"( "product_over_numel": {"storage_key": "0", "offset": 0, "shape": [4, 4], "numel": 2},)"
       R"( "negative_start": {"storage_key": "0", "offset": -2, "shape": [2], "numel": 2},)"
-      R"( "wrapping_start": {"storage_key": "0", "offset": 4294967294, "shape": [2], "numel": 2},)"
+      R"( "widest_start": {"storage_key": "0", "offset": 2147483647, "shape": [2], "numel": 2},)"
       R"( "huge_numel": {"storage_key": "0", "offset": 1, "shape": [2], "numel": 9223372036854775807},)"
       R"( "huge_product": {"storage_key": "0", "offset": 0, "shape": [4000000000, 2], "numel": 8000000000}})");
-  for (const char *name : {"past_end", "product_over_numel", "negative_start", "wrapping_start",
+  for (const char *name : {"past_end", "product_over_numel", "negative_start", "widest_start",
                            "huge_numel", "huge_product"}) {
     expect_rejected(name, std::string("[manifest] Data too small for ") + name + "\n");
   }

@@ -131,10 +131,16 @@ TEST(ManifestOpen, RejectedNumbersFailTheWholeOpen) {
   EXPECT_EQ(log, "[manifest] Failed: stoll argument out of range\n");
 }
 
-TEST(ManifestOpen, OffsetIsTruncatedTo32Bits) {
-  const ManifestPtr m = open_with(R"({"a": {"offset": 4294967297}})");
+TEST(ManifestOpen, OffsetOutside32BitsFailsInsteadOfWrapping) {
+  std::string log;
+  for (const char *offset : {"4294967297", "4294967296", "2147483648", "-2147483649"}) {
+    EXPECT_FALSE(open_with(std::string(R"({"a": {"offset": )") + offset + "}}", &log));
+    EXPECT_EQ(log, std::string("[manifest] Failed: offset ") + offset +
+                       " of a does not fit in 32 bits\n");
+  }
+  const ManifestPtr m = open_with(R"({"a": {"offset": 2147483647}})");
   ASSERT_TRUE(m);
-  EXPECT_EQ(m->entries.at("a").offset, 1);
+  EXPECT_EQ(m->entries.at("a").offset, INT32_MAX);
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ class LoadedVoice {
  public:
   LoadedVoice(const std::string &path, const char *espeak_data) {
     if (korva_load(path.c_str(), espeak_data) != 0) {
-      throw CommandError("cannot load the voice '" + path + "'");
+      throw CommandError("cannot load the voice '" + path + "': " + korva_last_error());
     }
   }
   ~LoadedVoice() { korva_unload(); }
@@ -91,7 +91,7 @@ void stream_to_stdout(const std::string &text, const korva_options &options) {
   std::signal(SIGPIPE, SIG_IGN);
   bool write_failed = false;
   if (korva_synthesize(text.c_str(), &options, write_chunk, &write_failed) != 0)
-    throw CommandError("synthesis failed");
+    throw CommandError(std::string("synthesis failed: ") + korva_last_error());
   if (write_failed) throw CommandError("cannot write the audio to standard output");
 }
 
@@ -99,7 +99,7 @@ void stream_to_stdout(const std::string &text, const korva_options &options) {
 std::vector<float> synthesise(const std::string &text, const korva_options &options) {
   std::vector<float> samples;
   if (korva_synthesize(text.c_str(), &options, collect_chunk, &samples) != 0)
-    throw CommandError("synthesis failed");
+    throw CommandError(std::string("synthesis failed: ") + korva_last_error());
   normalise_peak(samples.data(), static_cast<int64_t>(samples.size()));
   return samples;
 }
