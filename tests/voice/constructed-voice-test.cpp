@@ -162,8 +162,11 @@ TEST_F(ConstructedVoiceTest, FlowIsTheIdentity) {
   const auto mask = torch::ones({1, 1, 40});
   auto z = z_p;
   auto &flows = (*model_)->flow->flows;
+  // Computed, not skipped: the weights themselves must make it the identity.
+  (*model_)->flow->skip_identity_layers(false);
   for (int i = (*model_)->flow->n_flows - 1; i >= 0; --i)
     z = flows->ptr<ResidualCouplingLayerImpl>(i)->forward(z.flip(1), mask, true, torch::Tensor());
+  EXPECT_EQ((*model_)->flow->skip_identity_layers(true), 4);
   EXPECT_TRUE(torch::equal(z, z_p));
 }
 
