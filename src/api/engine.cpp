@@ -115,6 +115,7 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
 
   engine_voice = VoiceFacts{};
   engine_voice.n_vocab = engine_model->enc_p->emb->weight.size(0);
+  engine_model->skip_identity_layers(true);
   engine_ready = true;
   if (engine_bf16) engine_model->dec->use_bfloat16(true);
   flow_self_test(*engine_model);

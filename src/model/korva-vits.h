@@ -32,6 +32,11 @@ struct KorvaVITSImpl : torch::nn::Module {
   torch::Tensor infer(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
                       float noise_scale_w, float length_scale, const ChunkSizes &sizes = {});
 
+  // Once the weights are bound: with skip, the coupling layers and residual steps
+  // that they make exact identities are not run (the samples stay the same, bit
+  // for bit); without, everything runs. Writes one line with the counts.
+  void skip_identity_layers(bool skip);
+
   TextEncoder enc_p{nullptr};
   StochasticDurationPredictor dp{nullptr};
   Flow flow{nullptr};

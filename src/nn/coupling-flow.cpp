@@ -2,6 +2,8 @@
 
 #include <torch/torch.h>
 
+#include "nn/zero-output.h"
+
 ResidualCouplingLayerImpl::ResidualCouplingLayerImpl(int32_t channels, int32_t hidden_channels,
                                                      int32_t kernel_size, int32_t dilation_rate,
                                                      int32_t n_layers)
@@ -26,11 +28,21 @@ torch::Tensor ResidualCouplingLayerImpl::forward(const torch::Tensor &x,
                                                  const torch::Tensor & /*g*/) {
   auto x0 = x.narrow(1, 0, half_channels);
   auto x1 = x.narrow(1, half_channels, half_channels);
-  auto hidden = pre->forward(x0) * x_mask;
-  hidden = enc->forward(hidden, x_mask);
-  auto m = post->forward(hidden) * x_mask;
+  torch::Tensor m;
+  if (skipped) {
+    m = torch::zeros_like(x1);  // what post gives, masked or not
+  } else {
+    auto hidden = pre->forward(x0) * x_mask;
+    hidden = enc->forward(hidden, x_mask);
+    m = post->forward(hidden) * x_mask;
+  }
   x1 = reverse ? (x1 - m) * x_mask : m + x1 * x_mask;
   return torch::cat({x0, x1}, 1);
+}
+
+bool ResidualCouplingLayerImpl::skip_if_identity(bool skip) {
+  skipped = skip && outputs_positive_zero(post->weight, post->bias);
+  return skipped;
 }
 
 int64_t FlowImpl::context_frames() const {
@@ -38,6 +50,13 @@ int64_t FlowImpl::context_frames() const {
   for (const auto &layer : *flows)
     frames += layer->as<ResidualCouplingLayerImpl>()->enc->context_frames();
   return frames;
+}
+
+int FlowImpl::skip_identity_layers(bool skip) {
+  int marked = 0;
+  for (const auto &layer : *flows)
+    marked += layer->as<ResidualCouplingLayerImpl>()->skip_if_identity(skip) ? 1 : 0;
+  return marked;
 }
 
 FlowImpl::FlowImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size,

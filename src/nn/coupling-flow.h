@@ -18,8 +18,13 @@ struct ResidualCouplingLayerImpl : torch::nn::Module {
   // through unchanged. g (conditioning) is accepted for the caller's sake and ignored.
   torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask, bool reverse,
                         const torch::Tensor &g);
+  // With skip, and when `post` outputs +0, forward takes that +0 shift without
+  // running pre, enc and post: the same result for finite activations. Without,
+  // runs them always. Returns whether the layer is skipped.
+  bool skip_if_identity(bool skip);
 
   int32_t half_channels;
+  bool skipped = false;
   torch::nn::Conv1d pre{nullptr};   // half -> hidden, 1x1
   torch::nn::Conv1d post{nullptr};  // hidden -> half, 1x1, zero at construction
   WaveNet enc{nullptr};
@@ -32,6 +37,8 @@ struct FlowImpl : torch::nn::Module {
            int32_t n_layers, int32_t n_flows);
   // Frames on each side that one output frame of the whole reverse pass depends on.
   int64_t context_frames() const;
+  // skip_if_identity on every layer; returns the layers skipped.
+  int skip_identity_layers(bool skip);
 
   torch::nn::ModuleList flows{nullptr};  // ResidualCouplingLayer, 0 .. n_flows - 1
   int32_t n_flows;

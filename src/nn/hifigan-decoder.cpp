@@ -42,6 +42,13 @@ void DecoderImpl::use_bfloat16(bool on) {
   for (const auto &block : *resblocks) block->as<ResBlockImpl>()->use_bfloat16(on);
 }
 
+int DecoderImpl::skip_identity_steps(bool skip) {
+  int marked = 0;
+  for (const auto &block : *resblocks)
+    marked += block->as<ResBlockImpl>()->skip_identity_steps(skip);
+  return marked;
+}
+
 DecoderImpl::Reaches DecoderImpl::reaches() const {
   const size_t n_kernels = kResblockKernels.size();
   Reaches out{};

@@ -29,6 +29,8 @@ struct DecoderImpl : torch::nn::Module {
   void use_bfloat16(bool on);
   // Latent frames on each side that one output sample depends on (rounded up).
   int64_t context_frames() const;
+  // ResBlockImpl::skip_identity_steps on every block; returns the steps skipped.
+  int skip_identity_steps(bool skip);
 
   torch::nn::Conv1d conv_pre{nullptr};       // 192 -> 1024, kernel 7
   torch::nn::ModuleList ups{nullptr};        // WNConvTranspose1d, channels halve per stage

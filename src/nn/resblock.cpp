@@ -3,6 +3,7 @@
 #include <torch/torch.h>
 
 #include "nn/wn-conv.h"
+#include "nn/zero-output.h"
 
 namespace {
 constexpr double kSlope = 0.1;
@@ -32,12 +33,29 @@ void ResBlockImpl::use_bfloat16(bool on) {
   bfloat16 = on;
 }
 
+int ResBlockImpl::skip_identity_steps(bool skip) {
+  skipped.assign(convs2->size(), false);
+  int marked = 0;
+  for (size_t n = 0; skip && n < convs2->size(); ++n) {
+    const auto conv = convs2->ptr<WNConv1dImpl>(n);
+    skipped[n] = outputs_positive_zero(conv->weight, conv->bias);
+    marked += skipped[n] ? 1 : 0;
+  }
+  return marked;
+}
+
 torch::Tensor ResBlockImpl::forward(const torch::Tensor &x_in) {
   const auto compute_type = bfloat16 ? torch::kBFloat16 : torch::kFloat;
   auto x = x_in;
   for (size_t n = 0; n < convs1->size(); ++n) {
-    auto t = convs1->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu(x, kSlope).to(compute_type));
-    t = convs2->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu_(t, kSlope));
+    torch::Tensor t;
+    if (n < skipped.size() && skipped[n]) {
+      // The +0 the convolutions would give: adding it turns -0 into +0, as they would.
+      t = torch::zeros_like(x);
+    } else {
+      t = convs1->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu(x, kSlope).to(compute_type));
+      t = convs2->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu_(t, kSlope));
+    }
     // t is a fresh tensor (a new one in float32 when computed in bfloat16): sum into it.
     x = t.to(torch::kFloat).add_(x);
   }

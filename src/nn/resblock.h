@@ -14,11 +14,17 @@ struct ResBlockImpl : torch::nn::Module {
   torch::Tensor forward(const torch::Tensor &x);  // [B, C, L] -> [B, C, L]
   // Runs the convolutions in bfloat16 (the residual sum stays float32), or back in float32.
   void use_bfloat16(bool on);
-  // Samples on each side that one output sample depends on.
+  // Samples on each side that one output sample depends on (skipped steps included,
+  // so that windows, and with them the samples, stay as they are).
   int64_t context_samples() const;
+  // With skip, marks the steps whose second convolution outputs +0: forward then
+  // adds that +0 without running either convolution, which gives the same sum for
+  // finite activations. Without, runs every step. Returns the steps marked.
+  int skip_identity_steps(bool skip);
 
   torch::nn::ModuleList convs1{nullptr};  // WNConv1d, dilation d
   torch::nn::ModuleList convs2{nullptr};  // WNConv1d, dilation 1
   bool bfloat16 = false;
+  std::vector<bool> skipped;  // per step; empty: none
 };
 TORCH_MODULE(ResBlock);

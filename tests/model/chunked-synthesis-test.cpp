@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "golden-support.h"
+#include "model/cpu-features.h"
 #include "nn/coupling-flow.h"
 #include "nn/hifigan-decoder.h"
+#include "nn/resblock.h"
+#include "nn/wn-conv.h"
 
 namespace {
 
@@ -153,6 +156,56 @@ TEST_F(ChunkedSynthesis, ANanWeightInTheDecoderIsAnErrorNotSilence) {
       std::runtime_error);
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(sink.writes, 0);
+}
+
+// The same bits, -0 and +0 told apart.
+bool same_bits(const torch::Tensor &a, const torch::Tensor &b) {
+  return a.sizes() == b.sizes() && torch::equal(a.view(torch::kInt), b.view(torch::kInt));
+}
+
+TEST_F(ChunkedSynthesis, SkippedIdentityLayersLeaveEverySampleAsItWas) {
+  auto zero = [](torch::Tensor &weight, torch::Tensor &bias, float bias_value) {
+    weight.zero_();
+    bias.fill_(bias_value);
+  };
+  auto post = flow_->flows->ptr<ResidualCouplingLayerImpl>(1)->post;
+  zero(post->weight, post->bias, 0.0f);
+  // The whole first block of a stage: its sum is then the one the others add into.
+  for (const auto &conv : *dec_->resblocks->ptr<ResBlockImpl>(3)->convs2) {
+    auto step = conv->as<WNConv1dImpl>();
+    zero(step->weight, step->bias, 0.0f);
+  }
+  // A -0 bias could make a zero sum -0: that step must still run.
+  auto signed_step = dec_->resblocks->ptr<ResBlockImpl>(7)->convs2->ptr<WNConv1dImpl>(0);
+  zero(signed_step->weight, signed_step->bias, -0.0f);
+
+  const int64_t frames = 6;
+  const auto z_p = z_p_.narrow(2, 0, frames);
+  auto mask = mask_.narrow(2, 0, frames).clone();
+  mask.narrow(2, frames - 2, 2).zero_();  // a skipped layer must still mask
+  std::vector<bool> precisions{false};
+  if (bfloat16_missing(cpu_features()).empty()) precisions.push_back(true);
+  for (const bool bf16 : precisions) {
+    dec_->use_bfloat16(bf16);
+    for (const ChunkSizes sizes : {ChunkSizes{1, 2, 2}, ChunkSizes{frames, frames, frames}}) {
+      CollectingSink all, skipped;
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(flow_->skip_identity_layers(false) + dec_->skip_identity_steps(false), 0);
+      ASSERT_TRUE(synthesize_chunked(*flow_, *dec_, z_p, mask, all, sizes));
+      EXPECT_EQ(flow_->skip_identity_layers(true), 1);
+      EXPECT_EQ(dec_->skip_identity_steps(true), 3);
+      ASSERT_TRUE(synthesize_chunked(*flow_, *dec_, z_p, mask, skipped, sizes));
+      testing::internal::GetCapturedStderr();
+      EXPECT_TRUE(same_bits(all.wave(), skipped.wave()))
+          << (bf16 ? "bf16" : "fp32") << ", first window " << sizes.first_decode;
+    }
+  }
+}
+
+TEST(IdentityLayers, AFreshFlowIsAllIdentityAndAFreshDecoderNone) {
+  torch::NoGradGuard no_grad;
+  EXPECT_EQ(Flow(192, 16, 5, 1, 2, 3)->skip_identity_layers(true), 3);
+  EXPECT_EQ(Decoder()->skip_identity_steps(true), 0);
 }
 
 }  // namespace

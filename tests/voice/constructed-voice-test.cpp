@@ -77,6 +77,8 @@ class ConstructedVoiceTest : public ::testing::Test {
     ASSERT_NE(manifest, nullptr) << "no voice at " KORVA_DEFAULT_VOICE;
     testing::internal::CaptureStderr();
     bound_ = manifest_bind_parameters(*manifest, **model_, remap_checkpoint_key);
+    // As the engine runs the voice, which keeps the tests below fast.
+    (*model_)->skip_identity_layers(true);
     testing::internal::GetCapturedStderr();
   }
   static void TearDownTestSuite() { delete model_; }
@@ -160,8 +162,11 @@ TEST_F(ConstructedVoiceTest, FlowIsTheIdentity) {
   const auto mask = torch::ones({1, 1, 40});
   auto z = z_p;
   auto &flows = (*model_)->flow->flows;
+  // Computed, not skipped: the weights themselves must make it the identity.
+  (*model_)->flow->skip_identity_layers(false);
   for (int i = (*model_)->flow->n_flows - 1; i >= 0; --i)
     z = flows->ptr<ResidualCouplingLayerImpl>(i)->forward(z.flip(1), mask, true, torch::Tensor());
+  EXPECT_EQ((*model_)->flow->skip_identity_layers(true), 4);
   EXPECT_TRUE(torch::equal(z, z_p));
 }
 
@@ -188,6 +193,27 @@ TEST_F(ConstructedVoiceTest, StopIsSilentThenReleasedBeforeTheVowel) {
   EXPECT_LT(wave.slice(0, closure, burst).max().item<float>(), 1e-3f);
   // the next vowel fades in only from frame 46 on, 768 samples before its onset
   EXPECT_GT(wave.slice(0, burst, burst + 200).max().item<float>(), 0.05f);
+}
+
+TEST_F(ConstructedVoiceTest, SkippingItsIdentityLayersLeavesEverySampleAsItWas) {
+  const std::vector<std::string> word{"m", "ɑ", "t", "ɑ"};
+  const int seed = seed_counter;  // the same noise for both
+  const auto skipped = speak(word);
+  testing::internal::CaptureStderr();
+  (*model_)->skip_identity_layers(false);
+  testing::internal::GetCapturedStderr();
+  seed_counter = seed;
+  const auto all = speak(word);
+  testing::internal::CaptureStderr();
+  (*model_)->skip_identity_layers(true);
+  const std::string log = testing::internal::GetCapturedStderr();
+  // Every coupling layer and every residual step is the identity by construction.
+  EXPECT_NE(log.find("Identity layers skipped: 4 coupling layers, 36 residual steps"),
+            std::string::npos)
+      << log;
+  ASSERT_EQ(all.sizes(), skipped.sizes());
+  // The same bits, -0 and +0 told apart.
+  EXPECT_TRUE(torch::equal(all.view(torch::kInt), skipped.view(torch::kInt)));
 }
 
 }  // namespace
