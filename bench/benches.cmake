@@ -5,6 +5,7 @@ target_link_libraries(korva_bench_support PUBLIC ${TORCH_LIBRARIES} PRIVATE korv
 target_compile_definitions(korva_bench_support PRIVATE KORVA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 korva_bench(frontend-bench korva_text)
+korva_bench(normalise-bench korva_text)
 korva_bench(decoder-bench korva_nn korva_bench_support)
 korva_bench(bind-bench korva_weights korva_bench_support)
 korva_bench(synthesis-bench korva korva_bench_support)

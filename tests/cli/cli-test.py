@@ -142,6 +142,23 @@ def check_phonemize(c):
              "phonemize: bad --espeak-data fails", r)
 
 
+def check_normalise(c):
+    """The issue's sentence as one line of words, from operands and from stdin."""
+    text = "I paid $5.50 on 12/09/2026 at 3:45pm for Dr. Smith's 2nd book, e.g. 1,234 pages!"
+    expected = ("I paid five dollars and fifty cents on December ninth, twenty twenty-six at "
+                "three forty-five p m for doctor Smith's second book, for example one thousand "
+                "two hundred thirty-four pages!\n").encode()
+    r = c.run(["normalise"] + text.split(" "))
+    c.expect(r.returncode == 0 and r.stdout == expected and not r.stderr,
+             "normalise: the spoken form on one line", r)
+    r = c.run(["normalise"], stdin=b"caf\xc3\xa9 \xff 42%\n\nNext")
+    c.expect(r.returncode == 0 and r.stdout == b"cafe forty-two percent. Next\n",
+             "normalise: stdin, invalid UTF-8 dropped, a blank line ends a sentence", r)
+    r = c.run(["normalise", "--help"])
+    c.expect(r.returncode == 0 and r.stdout.startswith(b"usage: korva normalise"),
+             "normalise --help prints usage", r)
+
+
 def write_tiny_archive(path):
     """Three tensors in two records, through the same zip writer as real voices."""
     import torch  # only here: the other checks need no torch
@@ -269,6 +286,7 @@ def main():
         check_usage_errors(c)
         check_runtime_errors(c)
         check_phonemize(c)
+        check_normalise(c)
         check_inspect_tiny(c)
         check_readme_example_in_sync(c)
     else:

@@ -17,3 +17,4 @@ struct Command {
 const Command &speak_command();
 const Command &phonemize_command();
 const Command &inspect_command();
+const Command &normalise_command();

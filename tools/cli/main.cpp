@@ -18,7 +18,7 @@ constexpr int kUsage = 2;
 
 const std::vector<const Command *> &commands() {
   static const std::vector<const Command *> all{&speak_command(), &phonemize_command(),
-                                                &inspect_command()};
+                                                &inspect_command(), &normalise_command()};
   return all;
 }
 
