@@ -10,6 +10,7 @@
 #include "api/timing-sink.h"
 #include "model/wave-sink.h"
 #include "text/sentences.h"
+#include "text/spoken-form.h"
 #include "text/ssml.h"
 #include "text/utterances.h"
 
@@ -79,15 +80,21 @@ Outcome SentenceRoad::speak_sentences(const SourcedText &text, float rate, bool 
 
 Outcome SentenceRoad::speak_sentence(const SourcedText &written, float rate, bool new_sentence) {
   std::vector<PhonemeItem> items;
+  SourcedText normalised;
+  if (request_.normalize) {
+    RECORD_USER_SCOPE("korva::normalise");
+    normalised = spoken_form(written);
+  }
+  const SourcedText &spoken = request_.normalize ? normalised : written;
   {
     RECORD_USER_SCOPE("korva::frontend");
-    if (!phonemize_items(written.text.c_str(), &items)) {
+    if (!phonemize_items(spoken.text.c_str(), &items)) {
       record_error("Phonemize failed");
       return Outcome::kFailed;
     }
   }
   // A sentence of nothing pronounceable ("123" read raw) is passed over.
-  return items.empty() ? Outcome::kDone : speak_items(items, written, rate, new_sentence);
+  return items.empty() ? Outcome::kDone : speak_items(items, spoken, rate, new_sentence);
 }
 
 Outcome SentenceRoad::speak_items(const std::vector<PhonemeItem> &items, const SourcedText &spoken,
