@@ -55,3 +55,10 @@ set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQU
 # The library's exported symbols: the seven C functions only.
 add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
 set_tests_properties(exports PROPERTIES LABELS unit)
+
+# Word timings on the constructed voice, through the C API.
+add_executable(test_word_timings ${CMAKE_CURRENT_SOURCE_DIR}/voice/word-timings-test.cpp)
+target_link_libraries(test_word_timings PRIVATE korva GTest::gtest GTest::gtest_main)
+target_compile_definitions(test_word_timings PRIVATE KORVA_DEFAULT_VOICE="${KORVA_DEFAULT_VOICE}")
+gtest_discover_tests(test_word_timings DISCOVERY_TIMEOUT 60
+  PROPERTIES LABELS model FIXTURES_REQUIRED default_voice)
