@@ -68,14 +68,16 @@ TEST(WordTimings, SpansHoldTheWordsAndTheGapsAreSilent) {
     const long long gap_begin = i == 0 ? 0 : words[i - 1].end;
     EXPECT_LE(gap_begin, words[i].start);
     // What lies between two words (a pause, the silence between sentences) is quiet.
-    if (words[i].start - gap_begin > 2 * kEdge)
+    if (words[i].start - gap_begin > 2 * kEdge) {
       EXPECT_LT(rms(audio, gap_begin + kEdge, words[i].start - kEdge), 0.05 * loudest);
+    }
     covered += words[i].end - words[i].start;
   }
   const long long tail = static_cast<long long>(audio.size());
   EXPECT_LE(words.back().end, tail);
-  if (tail - words.back().end > 2 * kEdge)
+  if (tail - words.back().end > 2 * kEdge) {
     EXPECT_LT(rms(audio, words.back().end + kEdge, tail - kEdge), 0.05 * loudest);
+  }
   EXPECT_GT(covered, tail / 3);  // the words are most of the audio
 }
 
