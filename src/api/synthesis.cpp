@@ -113,6 +113,11 @@ Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &r
     fprintf(stderr, "[korva] Text over %d token ids: spoken sentence by sentence\n", kMaxTokens);
     counted.split_sentences = true;
   }
-  SentenceRoad road(model, counted, sink);
-  return request.ssml ? road.speak_ssml(text) : road.speak_text(text, 0);
+  try {
+    SentenceRoad road(model, counted, sink);
+    return request.ssml ? road.speak_ssml(text) : road.speak_text(text, 0);
+  } catch (const std::exception &e) {  // the model's own errors are reported where they arise
+    record_error("Text: %s", e.what());
+  }
+  return Outcome::kFailed;
 }
