@@ -98,8 +98,13 @@ void write_subtitles_vtt(const std::string &path, const std::vector<TimedWord> &
   const auto pause = static_cast<long long>(kCuePause * rate);
   for (size_t first = 0; first < words.size();) {
     size_t last = first;
-    while (last + 1 < words.size() && last + 1 - first < kWordsPerCue &&
-           words[last + 1].start - words[last].end < pause)
+    // Words read from one written word ("12/09/2026") stay in one cue.
+    const auto same_source = [&](size_t i) {
+      return words[i + 1].text_offset == words[i].text_offset;
+    };
+    while (last + 1 < words.size() &&
+           (same_source(last) ||
+            (last + 1 - first < kWordsPerCue && words[last + 1].start - words[last].end < pause)))
       ++last;
     const size_t begin = static_cast<size_t>(words[first].text_offset);
     size_t end = static_cast<size_t>(words[last].text_offset + words[last].text_length);
