@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -58,24 +59,35 @@ class Sentences : public Engine {
   }
 };
 
-TEST_F(Sentences, ATextOverTheIdLimitIsSpokenWholeByKorvaTts) {
+// Stops the stream once `limit` samples have come.
+struct Bounded {
+  int64_t received = 0;
+  int64_t limit = 0;
+};
+
+int until_limit(const float *, int count, void *user) {
+  auto *b = static_cast<Bounded *>(user);
+  b->received += count;
+  return b->received >= b->limit ? 1 : 0;
+}
+
+TEST_F(Sentences, ATextOverTheIdLimitIsSpokenWholeByTheDesignsFunctions) {
   load();
-  std::string text;
-  // Five sentences of about 1 000 ids each: few utterances keep the test short.
-  for (int i = 0; i < 5; ++i) {
-    for (int j = 0; j < 11; ++j) text += "the quick brown fox jumps over the lazy dog, ";
-    text += "and sleeps. ";
-  }
-  int n = 0;
+  std::string text;  // about 4 200 ids: cut at 4 096 by the design's front-end
+  for (int i = 0; i < 48; ++i) text += "The quick brown fox jumps over the lazy dog. ";
+  // Speaking all 48 sentences would take a minute: the first few show the road.
+  Bounded bounded{0, 200000};
   testing::internal::CaptureStderr();
-  float *samples = korva_tts(text.c_str(), &n, 8.0f);  // fast: few frames to decode
+  const int status = korva_tts_stream(text.c_str(), 8.0f, until_limit, &bounded);
   const std::string log = testing::internal::GetCapturedStderr();
-  ASSERT_NE(samples, nullptr) << log;
-  free(samples);
-  EXPECT_TRUE(contains(log, "spoken sentence by sentence")) << log.substr(0, 2000);
-  EXPECT_EQ(count_of(log, "[korva] Random seed: "), 5);
-  // Every sentence's audio, and 0.2 s of silence between each two.
-  EXPECT_GT(n, 4 * 9600 + 5 * 512 * 100);
+  ASSERT_EQ(status, 0) << log.substr(0, 2000);
+  EXPECT_TRUE(contains(log, "[korva] Text over 4096 token ids: spoken sentence by sentence"))
+      << log.substr(0, 2000);
+  // One utterance per sentence, each with the next seed.
+  EXPECT_GE(count_of(log, "[korva] Random seed: "), 2);
+  EXPECT_TRUE(contains(log, "[korva] Random seed: 0\n") &&
+              contains(log, "[korva] Random seed: 1\n"));
+  EXPECT_TRUE(contains(log, "[tokenize] 4096 tokens:")) << log.substr(0, 2000);
 }
 
 TEST_F(Sentences, SilenceSeparatesSentencesAndSeedsCountUpFromTheRequests) {
