@@ -28,14 +28,19 @@ SourcedText verbatim(std::string_view text, size_t offset) {
 }  // namespace
 
 Outcome SentenceRoad::speak_text(std::string_view text, size_t base) {
-  if (!request_.split_sentences) return speak_sentence(verbatim(text, base), 1.0f, true);
-  for (TextSpan s = next_sentence(text, 0); s.length > 0; s = next_sentence(text, s.end())) {
-    const Outcome outcome =
-        speak_sentence(verbatim(text.substr(s.offset, s.length), base + s.offset), 1.0f, true);
-    if (outcome != Outcome::kDone) return outcome;
+  Outcome outcome = Outcome::kDone;
+  if (!request_.split_sentences) {
+    outcome = speak_sentence(verbatim(text, base), 1.0f, true);
+  } else {
+    for (TextSpan s = next_sentence(text, 0); outcome == Outcome::kDone && s.length > 0;
+         s = next_sentence(text, s.end())) {
+      outcome =
+          speak_sentence(verbatim(text.substr(s.offset, s.length), base + s.offset), 1.0f, true);
+    }
   }
+  if (outcome != Outcome::kDone || spoken_any_) return outcome;
   // Nothing to say is said as the design's front-end says an empty text.
-  return spoken_any_ ? Outcome::kDone : speak_items({}, verbatim("", base), 1.0f, true);
+  return speak_items({}, verbatim("", base), 1.0f, true);
 }
 
 Outcome SentenceRoad::speak_ssml(std::string_view document) {
