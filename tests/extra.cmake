@@ -90,3 +90,10 @@ set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP
 if(KORVA_FUZZ)
   include(${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz.cmake)
 endif()
+
+# Word timings on the constructed voice, through the C API.
+add_executable(test_word_timings ${CMAKE_CURRENT_SOURCE_DIR}/voice/word-timings-test.cpp)
+target_link_libraries(test_word_timings PRIVATE korva GTest::gtest GTest::gtest_main)
+target_compile_definitions(test_word_timings PRIVATE KORVA_DEFAULT_VOICE="${KORVA_DEFAULT_VOICE}")
+gtest_discover_tests(test_word_timings DISCOVERY_TIMEOUT 60
+  PROPERTIES LABELS model FIXTURES_REQUIRED default_voice)

@@ -8,6 +8,7 @@
 
 namespace {
 
+constexpr int kOutputRate = 48000;  // Hz, of every output but the native rate
 constexpr float kDefaultLengthScale = 1.1f;
 constexpr float kDefaultSentenceSilence = 0.2f;
 // Below this every token lasts one frame anyway; above it a word lasts minutes.
@@ -83,6 +84,7 @@ std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std:
   request.noise_scale = voice.noise_scale;
   request.noise_scale_w = voice.noise_scale_w;
   request.sentence_silence = kDefaultSentenceSilence;
+  request.voice_rate = voice.sample_rate;
   return request;
 }
 
@@ -135,5 +137,7 @@ std::optional<Request> request_from_options(const korva_options *given, const Vo
   request.sentence_silence = options.sentence_silence;
   request.on_timing = options.on_timing;
   request.timing_user = options.timing_user;
+  request.voice_rate = voice.sample_rate;
+  request.output_rate = request.native_rate ? voice.sample_rate : kOutputRate;
   return request;
 }

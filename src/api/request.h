@@ -33,6 +33,8 @@ struct Request {
   float sentence_silence = 0.0f;  // seconds
   korva_timing_cb on_timing = nullptr;
   void *timing_user = nullptr;
+  int voice_rate = 48000;   // Hz, of the model's samples
+  int output_rate = 48000;  // Hz, of what the caller receives
 };
 
 // The defaults of korva_options_default.

@@ -3,10 +3,13 @@
 #include <ATen/record_function.h>
 #include <torch/torch.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 
 #include "api/engine-lock.h"
+#include "api/sentence-road.h"
 #include "model/korva-vits.h"
 #include "model/wave-sink.h"
 #include "text/phonemizer.h"
@@ -62,26 +65,59 @@ Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, in
   return Outcome::kFailed;
 }
 
+namespace {
+
+// The text as the design's front-end reads it, framed; nullopt after reporting why not.
+std::optional<std::vector<int32_t>> whole_text_ids(const char *text) {
+  RECORD_USER_SCOPE("korva::frontend");
+  char *phonemes = phonemize(text);
+  if (!phonemes) {
+    record_error("Phonemize failed");
+    return std::nullopt;
+  }
+  int n_ids = 0;
+  int32_t *framed = tokenize_to_array(phonemes, &n_ids);
+  free(phonemes);
+  if (!framed) {
+    record_error("Tokenize failed");
+    return std::nullopt;
+  }
+  std::vector<int32_t> ids(framed, framed + n_ids);
+  free(framed);
+  return ids;
+}
+
+// The tokenizer cuts at kMaxTokens: a cut sequence has a blank where its end id would be.
+bool was_cut(const std::vector<int32_t> &ids) {
+  return ids.size() >= static_cast<size_t>(kMaxTokens) && ids.back() != kTokenEnd;
+}
+
+// Whether the request asks for nothing the design's single utterance lacks.
+bool as_one_utterance(const Request &request) {
+  return !request.split_sentences && !request.normalize && !request.ssml && !request.on_timing;
+}
+
+}  // namespace
+
 Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &request,
                         WaveSink &sink) {
-  std::vector<int32_t> ids;
-  {
-    RECORD_USER_SCOPE("korva::frontend");
-    char *phonemes = phonemize(text);
-    if (!phonemes) {
-      record_error("Phonemize failed");
-      return Outcome::kFailed;
-    }
-    int n_ids = 0;
-    int32_t *framed = tokenize_to_array(phonemes, &n_ids);
-    free(phonemes);
-    if (!framed) {
-      record_error("Tokenize failed");
-      return Outcome::kFailed;
-    }
-    ids.assign(framed, framed + n_ids);
-    free(framed);
+  // Every utterance draws the next seed: a request's own seed for its first,
+  // counting up, and the process counter back where it was afterwards.
+  const SeedScope seed(request.seed);
+  Request counted = request;
+  counted.seed.reset();
+  if (as_one_utterance(request)) {
+    const auto ids = whole_text_ids(text);
+    if (!ids) return Outcome::kFailed;
+    if (!was_cut(*ids)) return synthesize_ids(model, *ids, kAnyVocabulary, counted, sink);
+    fprintf(stderr, "[korva] Text over %d token ids: spoken sentence by sentence\n", kMaxTokens);
+    counted.split_sentences = true;
   }
-  // The tokenizer's ids always lie in its table.
-  return synthesize_ids(model, ids, INT32_MAX, request, sink);
+  try {
+    SentenceRoad road(model, counted, sink);
+    return request.ssml ? road.speak_ssml(text) : road.speak_text(text, 0);
+  } catch (const std::exception &e) {  // the model's own errors are reported where they arise
+    record_error("Text: %s", e.what());
+  }
+  return Outcome::kFailed;
 }

@@ -16,6 +16,9 @@ enum class Outcome { kDone, kStopped, kFailed };
 Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &request,
                         WaveSink &sink);
 
+// Ids within the voice's vocabulary: the tokenizer's ids always lie in its table.
+constexpr int64_t kAnyVocabulary = INT32_MAX;
+
 // The same from framed token ids, the front-end skipped. Ids outside
 // [0, n_vocab) are refused.
 Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, int64_t n_vocab,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "model/alignment.h"
 #include "model/flush-denormals.h"
@@ -144,6 +145,10 @@ bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &le
   dump_with_header("C:/tmp/sdp_attn.bin", [&] { return generate_path(w_ceil, enc.x_mask); });
 
   const auto z_p = sample_prior(enc, w_ceil, y_mask, noise_scale);
+  const auto per_id = w_ceil.reshape({-1}).to(torch::kLong).contiguous();
+  sink.durations(std::vector<int64_t>(per_id.data_ptr<int64_t>(),
+                                      per_id.data_ptr<int64_t>() + per_id.numel()),
+                 kSamplesPerFrame);
   return synthesize_chunked(*flow, *dec, z_p, y_mask, sink, sizes);
 }
 

@@ -103,8 +103,8 @@ struct WordCounts {
   int unpronounceable = 0;
 };
 
-// Appends the pronunciation of one word; false only when the output cannot grow.
-bool append_word(const char *word, PhonemeOutput &out, WordCounts &counts) {
+// The pronunciation of one word (lexicon first), or nullptr after a warning.
+const char *pronounce(const char *word, WordCounts &counts) {
   char lower[kMaxWordBytes + 1];
   size_t n = 0;
   for (; word[n]; ++n) lower[n] = (word[n] >= 'A' && word[n] <= 'Z') ? word[n] + 32 : word[n];
@@ -112,17 +112,47 @@ bool append_word(const char *word, PhonemeOutput &out, WordCounts &counts) {
 
   if (const char *pron = lexicon_lookup(lower)) {
     ++counts.lexicon;
-    return out.append(pron, std::strlen(pron));
+    return pron;
   }
   const void *text = word;
   const char *pron = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, 2);
   if (pron && *pron) {
     ++counts.espeak;
-    return out.append(pron, std::strlen(pron));
+    return pron;
   }
   if (++counts.unpronounceable <= kMaxWarnings)
     std::fprintf(stderr, "[phonemize] WARNING: no pronunciation for '%s'\n",
                  log_echo(word).c_str());
+  return nullptr;
+}
+
+// Walks `text`, handing each item to `emit`; false as soon as `emit` fails.
+template <typename Emit>
+bool walk_items(const char *text, WordCounts &counts, Emit emit) {
+  const char *p = text;
+  while (*p) {
+    if (*p == ' ' || *p == '\t' || *p == '\n') {
+      ++p;
+      continue;
+    }
+    if (is_word_byte(*p)) {
+      // A longer run is cut; its rest is read as the next word.
+      char word[kMaxWordBytes + 1];
+      size_t n = 0;
+      while (n < kMaxWordBytes && is_word_byte(p[n])) {
+        word[n] = p[n];
+        ++n;
+      }
+      word[n] = '\0';
+      const char *pron = pronounce(word, counts);
+      if (pron && !emit(static_cast<size_t>(p - text), n, pron, std::strlen(pron), true))
+        return false;
+      p += n;
+      continue;
+    }
+    if (is_punctuation(*p) && !emit(static_cast<size_t>(p - text), 1, p, 1, false)) return false;
+    ++p;
+  }
   return true;
 }
 
@@ -160,29 +190,11 @@ char *phonemize(const char *text) {
   PhonemeOutput out;
   if (!out.ok()) return nullptr;
   WordCounts counts;
-
-  const char *p = text;
-  while (*p) {
-    if (*p == ' ' || *p == '\t' || *p == '\n') {
-      ++p;
-      continue;
-    }
-    if (is_word_byte(*p)) {
-      // A longer run is cut; its rest is read as the next word.
-      char word[kMaxWordBytes + 1];
-      size_t n = 0;
-      while (n < kMaxWordBytes && is_word_byte(p[n])) {
-        word[n] = p[n];
-        ++n;
-      }
-      word[n] = '\0';
-      p += n;
-      if (!append_word(word, out, counts)) return nullptr;
-      continue;
-    }
-    if (is_punctuation(*p) && !out.append(p, 1)) return nullptr;
-    ++p;
-  }
+  const bool whole =
+      walk_items(text, counts, [&](size_t, size_t, const char *item, size_t n, bool) {
+        return out.append(item, n);
+      });
+  if (!whole) return nullptr;
 
   if (counts.unpronounceable > kMaxWarnings)
     std::fprintf(stderr, "[phonemize] WARNING: %d more words without a pronunciation\n",
@@ -190,4 +202,23 @@ char *phonemize(const char *text) {
   std::fprintf(stderr, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)\n",
                log_echo(text).c_str(), log_echo(out.str()).c_str(), counts.lexicon, counts.espeak);
   return out.release();
+}
+
+bool phonemize_items(const char *text, std::vector<PhonemeItem> *items) {
+  if (!initialized || !text || !items) return false;
+  WordCounts counts;
+  return walk_items(text, counts,
+                    [&](size_t offset, size_t length, const char *item, size_t n, bool word) {
+                      items->push_back({offset, length, std::string(item, n), word});
+                      return true;
+                    });
+}
+
+std::string join_phoneme_items(const std::vector<PhonemeItem> &items) {
+  std::string joined;
+  for (const PhonemeItem &item : items) {
+    if (!joined.empty() && joined.back() != ' ') joined += ' ';
+    joined += item.phonemes;
+  }
+  return joined;
 }

@@ -1,6 +1,10 @@
 #pragma once
 // English text -> space-separated IPA (lexicon first, espeak-ng for misses).
 
+#include <cstddef>
+#include <string>
+#include <vector>
+
 // Initialises espeak-ng from `espeak_data_path` (nullptr: its default
 // location). Returns 0 on success or when already initialised, -1 on failure,
 // also when the directory does not exist or holds no phoneme data.
@@ -13,3 +17,19 @@ void phonemizer_shutdown();
 // Returns a malloc'ed NUL-terminated IPA string (caller frees), or nullptr
 // when not initialised, `text` is null, or memory runs out.
 char *phonemize(const char *text);
+
+// One word of a text with its pronunciation, or one punctuation mark.
+struct PhonemeItem {
+  size_t offset = 0;  // bytes into the text
+  size_t length = 0;
+  std::string phonemes;  // the IPA of a word, or the mark itself
+  bool word = true;
+};
+
+// The items phonemize joins, appended to *items in the order of the text;
+// words without a pronunciation are left out with a warning. False when not
+// initialised or `text` is null.
+bool phonemize_items(const char *text, std::vector<PhonemeItem> *items);
+
+// `items` joined as phonemize joins them: single spaces between items.
+std::string join_phoneme_items(const std::vector<PhonemeItem> &items);

@@ -35,6 +35,17 @@ bool is_ignored(std::string_view c) {
   return false;
 }
 
+constexpr int32_t kIgnored = -1;
+constexpr int32_t kUnknown = -2;
+
+// The id of one character, kIgnored or kUnknown.
+int32_t symbol_id(std::string_view c) {
+  if (is_ignored(c)) return kIgnored;
+  if (auto alias = symbol_aliases.find(c); alias != symbol_aliases.end()) c = alias->second;
+  const auto id = symbol_ids.find(c);
+  return id == symbol_ids.end() ? kUnknown : id->second;
+}
+
 // Length of the character at `p` from its lead byte, cut short at a NUL.
 // Continuation bytes are not validated; stray ones count as one byte.
 size_t char_length(const char *p) {
@@ -96,12 +107,11 @@ int tokenize(const char *phonemes, int32_t *out, int capacity) {
   for (const char *p = phonemes; *p;) {
     std::string_view c(p, char_length(p));
     p += c.size();
-    if (is_ignored(c)) continue;
-    if (auto alias = symbol_aliases.find(c); alias != symbol_aliases.end()) c = alias->second;
-    if (auto id = symbol_ids.find(c); id != symbol_ids.end()) {
+    const int32_t id = symbol_id(c);
+    if (id >= 0) {
       ids.push(kTokenBlank);
-      ids.push(id->second);
-    } else if (++unknown <= kMaxWarnings) {
+      ids.push(id);
+    } else if (id == kUnknown && ++unknown <= kMaxWarnings) {
       warn_unknown(c);
     }
   }
@@ -123,4 +133,15 @@ int32_t *tokenize_to_array(const char *phonemes, int *count) {
   if (block) std::copy(ids, ids + n, block);
   if (count) *count = block ? n : 0;
   return block;
+}
+
+std::vector<std::string_view> token_symbols(std::string_view phonemes) {
+  std::vector<std::string_view> symbols;
+  const std::string text(phonemes);  // char_length stops at a NUL
+  for (size_t at = 0; at < text.size();) {
+    const size_t n = char_length(text.c_str() + at);
+    if (symbol_id(phonemes.substr(at, n)) >= 0) symbols.push_back(phonemes.substr(at, n));
+    at += n;
+  }
+  return symbols;
 }

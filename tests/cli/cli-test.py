@@ -94,6 +94,11 @@ def check_usage_errors(c):
                      "option '--stream=yes' takes no value")
     c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--precision", "fp16", "hi"], 2,
                      "--precision is fp32 or bf16")
+    for silence in ("-1", "61", "soon"):
+        c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--sentence-silence", silence, "hi"], 2,
+                         "--sentence-silence needs 0 to 60 seconds")
+    c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--ssml=yes", "hi"], 2,
+                     "option '--ssml=yes' takes no value")
     c.expect_failure(["inspect"], 2, "exactly one archive")
     c.expect_failure(["inspect", "a.pt", "b.pt"], 2, "exactly one archive")
     c.expect(not os.path.exists(wav), "no WAV file after usage errors")

@@ -18,6 +18,7 @@
 #include "cli-error.h"
 #include "command.h"
 #include "input-text.h"
+#include "timing-files.h"
 #include "korva.h"
 
 namespace {
@@ -26,7 +27,8 @@ constexpr const char *kDefaultOutput = "out.wav";
 
 constexpr const char *kHelp =
     "usage: korva speak [-m VOICE.pt] [-o OUT] [--speed S] [--stream] [--precision P]\n"
-    "                   [--espeak-data DIR] [TEXT ...]\n"
+    "                   [--espeak-data DIR] [--raw-text] [--ssml] [--sentence-silence S]\n"
+    "                   [--timings F.json] [--subtitles F.vtt] [TEXT ...]\n"
     "\n"
     "Speaks TEXT (the words joined by spaces; standard input when none is given)\n"
     "with the voice in the weights archive VOICE.pt.\n"
@@ -42,6 +44,13 @@ constexpr const char *kHelp =
     "      --precision P      fp32 (default) or bf16: decoder convolutions in bfloat16, about\n"
     "                         twice as fast where the CPU supports it\n"
     "      --espeak-data DIR  espeak-ng data directory (default: espeak-ng's own)\n"
+    "      --raw-text         read the text as written: no numbers, symbols or\n"
+    "                         abbreviations read aloud\n"
+    "      --ssml             the text is SSML (the README lists the elements read)\n"
+    "      --sentence-silence SECONDS\n"
+    "                         silence between sentences (default 0.2)\n"
+    "      --timings F.json   write each word's and phoneme's start and end sample\n"
+    "      --subtitles F.vtt  write the words as WebVTT subtitle cues\n"
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
@@ -125,12 +134,36 @@ int output_rate(const korva_options &options) {
   return info.sample_rate;
 }
 
-// The request the command line describes.
-korva_options request_options(const ParsedArgs &args) {
+float parse_silence(const std::string &text) {
+  const char *begin = text.c_str();
+  char *end = nullptr;
+  const float seconds = std::strtof(begin, &end);
+  if (end == begin || *end != '\0' || !std::isfinite(seconds) || seconds < 0.0f || seconds > 60.0f)
+    throw UsageError("--sentence-silence needs 0 to 60 seconds, got '" + text + "'");
+  return seconds;
+}
+
+// The request the command line describes; timings go to *timings.
+korva_options request_options(const ParsedArgs &args, std::vector<TimedWord> *timings) {
   korva_options options;
   korva_options_default(&options, sizeof options);
   if (args.value("speed")) options.speed = parse_speed(*args.value("speed"));
+  options.normalize = args.value("raw-text") ? 0 : 1;
+  options.ssml = args.value("ssml") ? 1 : 0;
+  if (args.value("sentence-silence"))
+    options.sentence_silence = parse_silence(*args.value("sentence-silence"));
+  if (args.value("timings") || args.value("subtitles")) {
+    options.on_timing = collect_timing;
+    options.timing_user = timings;
+  }
   return options;
+}
+
+// --timings and --subtitles, once the audio is written.
+void write_timing_files(const ParsedArgs &args, const std::vector<TimedWord> &timings, int rate,
+                        const std::string &text) {
+  if (const auto path = args.value("timings")) write_timings_json(*path, timings, rate);
+  if (const auto path = args.value("subtitles")) write_subtitles_vtt(*path, timings, rate, text);
 }
 
 int parse_precision(const std::string &text) {
@@ -163,7 +196,8 @@ std::string voice_path(const ParsedArgs &args) {
 }
 
 int run_speak(const ParsedArgs &args) {
-  const korva_options options = request_options(args);
+  std::vector<TimedWord> timings;
+  const korva_options options = request_options(args, &timings);
   const std::string output = args.value("output").value_or(kDefaultOutput);
   const auto espeak_data = args.value("espeak-data");
   const bool stream = args.value("stream").has_value();
@@ -186,6 +220,7 @@ int run_speak(const ParsedArgs &args) {
   LoadedVoice loaded(voice, espeak_data ? espeak_data->c_str() : nullptr);
   if (stream) {
     stream_to_stdout(text, options);
+    write_timing_files(args, timings, output_rate(options), text);
     return 0;
   }
   const std::vector<float> samples = synthesise(text, options);
@@ -194,6 +229,7 @@ int run_speak(const ParsedArgs &args) {
   } else {
     write_wav_file(output, samples, output_rate(options));
   }
+  write_timing_files(args, timings, output_rate(options), text);
   return 0;
 }
 
@@ -208,7 +244,12 @@ const Command &speak_command() {
                                 {"speed", 0},
                                 {"stream", 0, true},
                                 {"precision", 0},
-                                {"espeak-data", 0}},
+                                {"espeak-data", 0},
+                                {"raw-text", 0, true},
+                                {"ssml", 0, true},
+                                {"sentence-silence", 0},
+                                {"timings", 0},
+                                {"subtitles", 0}},
                                run_speak};
   return command;
 }

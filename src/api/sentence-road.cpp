@@ -1,0 +1,134 @@
+#include "api/sentence-road.h"
+
+#include <ATen/record_function.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "api/engine-lock.h"
+#include "api/timing-sink.h"
+#include "model/wave-sink.h"
+#include "text/sentences.h"
+#include "text/spoken-form.h"
+#include "text/ssml.h"
+#include "text/utterances.h"
+
+namespace {
+
+// Silence is written in pieces of this many samples.
+constexpr int64_t kSilenceChunk = 4096;
+
+SourcedText verbatim(std::string_view text, size_t offset) {
+  SourcedText sourced;
+  sourced.append_verbatim(text, offset);
+  return sourced;
+}
+
+}  // namespace
+
+Outcome SentenceRoad::speak_text(std::string_view text, size_t base) {
+  Outcome outcome = Outcome::kDone;
+  if (!request_.split_sentences) {
+    outcome = speak_sentence(verbatim(text, base), 1.0f, true);
+  } else {
+    for (TextSpan s = next_sentence(text, 0); outcome == Outcome::kDone && s.length > 0;
+         s = next_sentence(text, s.end())) {
+      outcome =
+          speak_sentence(verbatim(text.substr(s.offset, s.length), base + s.offset), 1.0f, true);
+    }
+  }
+  if (outcome != Outcome::kDone || spoken_any_) return outcome;
+  // Nothing to say is said as the design's front-end says an empty text.
+  return speak_items({}, verbatim("", base), 1.0f, true);
+}
+
+Outcome SentenceRoad::speak_ssml(std::string_view document) {
+  std::string error;
+  std::vector<std::string> warnings;
+  const auto parts = parse_ssml(document, &error, &warnings);
+  for (const std::string &warning : warnings)
+    fprintf(stderr, "[korva] WARNING: %s\n", warning.c_str());
+  if (!parts) {
+    record_error("%s", error.c_str());
+    return Outcome::kFailed;
+  }
+  for (const SsmlPart &part : *parts) {
+    Outcome outcome = Outcome::kDone;
+    switch (part.kind) {
+      case SsmlPart::Kind::kBreak:
+        if (!silence(clock_.voice_samples_of(static_cast<float>(part.break_ms) / 1000.0f)))
+          return Outcome::kStopped;
+        paused_ = true;
+        break;
+      case SsmlPart::Kind::kPhonemes:
+        outcome = speak_items({{0, part.text.text.size(), part.phonemes, true}}, part.text,
+                              part.rate, part.new_sentence);
+        break;
+      case SsmlPart::Kind::kText:
+        outcome = speak_sentences(part.text, part.rate, part.new_sentence);
+        break;
+    }
+    if (outcome != Outcome::kDone) return outcome;
+  }
+  return spoken_any_ ? Outcome::kDone : speak_items({}, verbatim("", 0), 1.0f, true);
+}
+
+Outcome SentenceRoad::speak_sentences(const SourcedText &text, float rate, bool new_sentence) {
+  for (TextSpan s = next_sentence(text.text, 0); s.length > 0;
+       s = next_sentence(text.text, s.end())) {
+    const Outcome outcome = speak_sentence(text.slice(s), rate, new_sentence || s.offset > 0);
+    if (outcome != Outcome::kDone) return outcome;
+  }
+  return Outcome::kDone;
+}
+
+Outcome SentenceRoad::speak_sentence(const SourcedText &written, float rate, bool new_sentence) {
+  std::vector<PhonemeItem> items;
+  SourcedText normalised;
+  if (request_.normalize) {
+    RECORD_USER_SCOPE("korva::normalise");
+    normalised = spoken_form(written);
+  }
+  const SourcedText &spoken = request_.normalize ? normalised : written;
+  {
+    RECORD_USER_SCOPE("korva::frontend");
+    if (!phonemize_items(spoken.text.c_str(), &items)) {
+      record_error("Phonemize failed");
+      return Outcome::kFailed;
+    }
+  }
+  // A sentence of nothing pronounceable ("123" read raw) is passed over.
+  return items.empty() ? Outcome::kDone : speak_items(items, spoken, rate, new_sentence);
+}
+
+Outcome SentenceRoad::speak_items(const std::vector<PhonemeItem> &items, const SourcedText &spoken,
+                                  float rate, bool new_sentence) {
+  Request request = request_;
+  request.length_scale /= rate;
+  bool first = true;
+  for (const Utterance &utterance : utterances_of(items)) {
+    const bool pause = spoken_any_ && first && new_sentence && !paused_;
+    if (pause && !silence(clock_.voice_samples_of(request_.sentence_silence)))
+      return Outcome::kStopped;
+    first = false;
+    spoken_any_ = true;
+    paused_ = false;
+    TimingSink timed(sink_, utterance, spoken, {request_.on_timing, request_.timing_user}, clock_);
+    const Outcome outcome = synthesize_ids(model_, utterance.ids, kAnyVocabulary, request, timed);
+    if (outcome != Outcome::kDone) return outcome;
+  }
+  return Outcome::kDone;
+}
+
+bool SentenceRoad::silence(int64_t samples) {
+  if (samples <= 0) return true;
+  const std::vector<float> zeros(static_cast<size_t>(std::min(samples, kSilenceChunk)), 0.0f);
+  sink_.begin(samples);
+  for (int64_t left = samples; left > 0; left -= kSilenceChunk) {
+    const int64_t n = std::min(left, kSilenceChunk);
+    clock_.advance(n);
+    if (!sink_.write(zeros.data(), n)) return false;
+  }
+  return true;
+}
