@@ -10,3 +10,4 @@ korva_bench(bind-bench korva_weights korva_bench_support)
 korva_bench(synthesis-bench korva korva_bench_support)
 target_sources(synthesis-bench PRIVATE child-process.cpp fresh-process-measures.cpp
                                        in-process-measures.cpp stage-profile.cpp)
+korva_bench(soak-bench korva korva_bench_support)
