@@ -53,7 +53,9 @@ TEST_F(Engine, HostileTextsAreSpokenOrRefusedAndTheLogStaysShort) {
     SCOPED_TRACE(text.substr(0, 40));
     std::string log;
     const int status = stream(text, 1.0f, &log);
-    if (status != 0) EXPECT_NE(std::string(korva_last_error()), "");
+    if (status != 0) {
+      EXPECT_NE(std::string(korva_last_error()), "");
+    }
     EXPECT_LT(log.size(), 64u * 1024u) << "log of " << log.size() << " bytes";
     EXPECT_EQ(log.find('\x1b'), std::string::npos) << "raw escape byte in the log";
     expect_usable();
