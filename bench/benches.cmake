@@ -13,3 +13,5 @@ target_sources(synthesis-bench PRIVATE child-process.cpp fresh-process-measures.
                                        in-process-measures.cpp stage-profile.cpp)
 korva_bench(long-text-bench korva korva_bench_support)
 target_sources(long-text-bench PRIVATE child-process.cpp)
+
+korva_bench(soak-bench korva korva_bench_support)
