@@ -11,7 +11,8 @@ most clients, each client streaming raw PCM ("response_format": "pcm") of the
 same short text over its own connection. Excluded: the voice's load and one
 warm-up synthesis on each side. Time to first byte counts from sending the
 request to the first byte of audio, so under concurrency it includes the wait in
-the queue; requests per second are those answered over the wall time of a level.
+the queue; requests per second are those answered over the wall time of a level;
+"failed" counts requests that broke or waited past the client's 600 s timeout.
 """
 import argparse
 import ctypes
@@ -103,7 +104,10 @@ def run_level(server, clients, requests):
                 if left[0] == 0:
                     return
                 left[0] -= 1
-            outcome = server.speak()
+            try:
+                outcome = server.speak()
+            except (OSError, http.client.HTTPException):  # a timeout or a broken answer
+                outcome = (0, None, None)
             with lock:
                 results.append(outcome)
 
@@ -115,8 +119,9 @@ def run_level(server, clients, requests):
         t.join()
     wall = time.perf_counter() - start
     served = [r for r in results if r[0] == 200]
-    ttfb = sorted(r[1] for r in served)
+    ttfb = sorted(r[1] for r in served) or [float("nan")]
     return {"clients": clients, "requests": len(results), "served": len(served),
+            "failed": sum(1 for r in results if r[0] == 0),
             "ttfb_median_ms": 1000 * statistics.median(ttfb),
             "ttfb_p90_ms": 1000 * ttfb[min(len(ttfb) - 1, int(0.9 * len(ttfb)))],
             "requests_per_s": len(served) / wall}
@@ -157,11 +162,11 @@ def main():
         levels = [run_level(server, clients, max(args.requests, clients)) for clients in LEVELS]
     finally:
         server.stop()
-    print("| clients | requests | served | TTFB median ms | TTFB p90 ms | requests/s |")
-    print("|--:|--:|--:|--:|--:|--:|")
+    print("| clients | requests | served | failed | TTFB median ms | TTFB p90 ms | requests/s |")
+    print("|--:|--:|--:|--:|--:|--:|--:|")
     for r in levels:
-        print(f"| {r['clients']} | {r['requests']} | {r['served']} | {r['ttfb_median_ms']:.0f} | "
-              f"{r['ttfb_p90_ms']:.0f} | {r['requests_per_s']:.2f} |")
+        print(f"| {r['clients']} | {r['requests']} | {r['served']} | {r['failed']} | "
+              f"{r['ttfb_median_ms']:.0f} | {r['ttfb_p90_ms']:.0f} | {r['requests_per_s']:.3f} |")
     if args.json:
         with open(args.json, "w") as f:
             json.dump({"header": header(), "text": TEXT,
