@@ -55,3 +55,8 @@ set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQU
 # The library's exported symbols: the seven C functions only.
 add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
 set_tests_properties(exports PROPERTIES LABELS unit)
+
+# The voice description record (src/voice): parsing and checks, no weights.
+add_executable(test_voice_description ${CMAKE_CURRENT_SOURCE_DIR}/voice/voice-json-test.cpp)
+target_link_libraries(test_voice_description PRIVATE korva_voice GTest::gtest GTest::gtest_main)
+gtest_discover_tests(test_voice_description DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
