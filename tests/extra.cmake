@@ -60,3 +60,9 @@ set_tests_properties(exports PROPERTIES LABELS unit)
 add_executable(test_voice_description ${CMAKE_CURRENT_SOURCE_DIR}/voice/voice-json-test.cpp)
 target_link_libraries(test_voice_description PRIVATE korva_voice GTest::gtest GTest::gtest_main)
 gtest_discover_tests(test_voice_description DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+
+# The converters of trained voices (tools/export), on checkpoints of the shared
+# generator made once per run; skipped without ../shared.
+add_test(NAME converters COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/export/converters-test.py)
+set_tests_properties(converters PROPERTIES LABELS unit SKIP_RETURN_CODE 77
+  ENVIRONMENT KORVA_MANIFEST_DUMP=$<TARGET_FILE:manifest_dump>)

@@ -1,8 +1,10 @@
-"""The fixed tensor set of a korva voice: every checkpoint name with its shape.
+"""The tensor set of a korva voice: every checkpoint name with its shape.
 
-Weight-normalised convolutions appear as <base>.weight_g / <base>.weight_v
-pairs, everything else plainly. Each tensor also carries the scale of a
-random initialisation that keeps the network numerically sane (see
+build(voice) gives it for a voice description (the sections of voice.json);
+TENSORS is korva's own constructed network, the one an archive without a
+description holds. Weight-normalised convolutions appear as <base>.weight_g /
+<base>.weight_v pairs, everything else plainly. Each tensor also carries the
+scale of a random initialisation that keeps the network numerically sane (see
 random_voice.py): a list of row blocks (rows, a, centre), meaning rows of
 dimension 0 drawn uniformly from [centre - a, centre + a].
 """
@@ -13,9 +15,31 @@ Tensor = namedtuple("Tensor", "name shape init")
 CHANNELS = 192
 VOCABULARY = 49
 
+# korva's constructed network, in the layout of a voice description.
+KORVA = {
+    "n_vocab": VOCABULARY,
+    "text_encoder": {"inter_channels": CHANNELS, "hidden_channels": CHANNELS, "filter_channels": 768,
+                     "n_heads": 2, "n_layers": 6, "kernel_size": 3, "window_size": 4},
+    "duration_predictor": {"kind": "stochastic", "filter_channels": CHANNELS, "kernel_size": 3,
+                           "n_dds_layers": 3, "n_flows": 4, "num_bins": 10, "tail_bound": 5.0},
+    "flow": {"n_couplings": 4, "kernel_size": 11, "dilation_rate": 1, "n_layers": 8},
+    "decoder": {"resblock": "1", "resblock_kernel_sizes": [3, 7, 11],
+                "resblock_dilation_sizes": [[1, 3, 5], [1, 3, 5], [1, 3, 5]],
+                "upsample_rates": [8, 8, 4, 2], "upsample_kernel_sizes": [16, 16, 8, 4],
+                "upsample_initial_channel": 1024},
+    "speakers": {"n_speakers": 0, "gin_channels": 0},
+}
 
-def _build():
+_UPSAMPLE_GAIN = {16: 2.8, 8: 2.0, 4: 1.4}  # weight_g centre by kernel: keeps each stage's level
+
+
+def build(voice, training_parts=False):
+    """[Tensor] of a voice described by `voice`; `training_parts` adds the duration
+    predictor's post_* networks, which only training uses."""
     out = []
+    te, dp, fl, dec = (voice[k] for k in ("text_encoder", "duration_predictor", "flow", "decoder"))
+    hidden, inter = te["hidden_channels"], te["inter_channels"]
+    gin = voice["speakers"]["gin_channels"]
 
     def put(name, shape, a, centre=0.0):
         out.append(Tensor(name, tuple(shape), ((shape[0] if shape else 1, a, centre),)))
@@ -39,80 +63,91 @@ def _build():
         put(p + ".weight_v", shape, 1.0)
         put(p + ".bias", [shape[1] if ".ups." in p else shape[0]], bias)
 
-    def dds(p, c=CHANNELS):
-        for i in range(3):
-            conv(f"{p}.convs_sep.{i}", c, 1, 3, 0.5, 0.05)  # depthwise; layer norm follows
+    def dds(p, c):
+        for i in range(dp["n_dds_layers"]):
+            conv(f"{p}.convs_sep.{i}", c, 1, dp["kernel_size"], 0.5, 0.05)  # depthwise; layer norm follows
             conv(f"{p}.convs_1x1.{i}", c, c, 1, 0.125)
         for lst in ("norms_1", "norms_2"):
-            for i in range(3):
+            for i in range(dp["n_dds_layers"]):
                 norm(f"{p}.{lst}.{i}", c)
 
-    te = "text_encoder."
-    put(te + "emb.weight", [VOCABULARY, CHANNELS], 0.125)
-    for i in range(6):
-        p = f"{te}encoder.attn_layers.{i}"
+    if gin:
+        put("emb_g.weight", [voice["speakers"]["n_speakers"], gin], 1.0)
+
+    p = "text_encoder."
+    put(p + "emb.weight", [voice["n_vocab"], hidden], 0.125)
+    for i in range(te["n_layers"]):
+        q = f"{p}encoder.attn_layers.{i}"
         for c in ("conv_q", "conv_k", "conv_v", "conv_o"):
-            conv(f"{p}.{c}", CHANNELS, CHANNELS, 1, 0.125)
-        put(p + ".emb_rel_k", [1, 9, 96], 0.177)
-        put(p + ".emb_rel_v", [1, 9, 96], 0.177)
-    for i in range(6):
-        norm(f"{te}encoder.norm_layers_1.{i}", CHANNELS)
-    for i in range(6):
-        p = f"{te}encoder.ffn_layers.{i}"
-        conv(p + ".conv_1", 768, CHANNELS, 3, 0.1)
-        conv(p + ".conv_2", CHANNELS, 768, 3, 0.036)
-    for i in range(6):
-        norm(f"{te}encoder.norm_layers_2.{i}", CHANNELS)
+            conv(f"{q}.{c}", hidden, hidden, 1, 0.125)
+        for rel in ("emb_rel_k", "emb_rel_v"):
+            put(f"{q}.{rel}", [1, 2 * te["window_size"] + 1, hidden // te["n_heads"]], 0.177)
+    for i in range(te["n_layers"]):
+        norm(f"{p}encoder.norm_layers_1.{i}", hidden)
+    for i in range(te["n_layers"]):
+        q = f"{p}encoder.ffn_layers.{i}"
+        conv(q + ".conv_1", te["filter_channels"], hidden, te["kernel_size"], 0.1)
+        conv(q + ".conv_2", hidden, te["filter_channels"], te["kernel_size"], 0.036)
+    for i in range(te["n_layers"]):
+        norm(f"{p}encoder.norm_layers_2.{i}", hidden)
     # prior: means std ~0.5, log-scales around -0.5
-    put_blocks(te + "proj.weight", [2 * CHANNELS, CHANNELS, 1], [(CHANNELS, 0.0625, 0.0), (CHANNELS, 0.02, 0.0)])
-    put_blocks(te + "proj.bias", [2 * CHANNELS], [(CHANNELS, 0.05, 0.0), (CHANNELS, 0.05, -0.5)])
+    put_blocks(p + "proj.weight", [2 * inter, hidden, 1], [(inter, 0.0625, 0.0), (inter, 0.02, 0.0)])
+    put_blocks(p + "proj.bias", [2 * inter], [(inter, 0.05, 0.0), (inter, 0.05, -0.5)])
 
-    dp = "duration_predictor."
+    p, f = "duration_predictor.", dp["filter_channels"]
 
-    def flows(p):
+    def flows(q):
         # affine step: median duration ~1.5 frames, nearly all tokens within 1-6 frames
-        put_blocks(p + ".0.translation", [2, 1], [(1, 0.05, -0.45), (1, 0.05, 0.0)])
-        put_blocks(p + ".0.log_scale", [2, 1], [(1, 0.05, 0.25), (1, 0.1, 0.0)])
-        for k in range(1, 5):
-            q = f"{p}.{k}"
-            conv(q + ".pre", CHANNELS, 1, 1, 1.0, 0.1)
-            dds(q + ".convs")
-            conv(q + ".proj", 29, CHANNELS, 1, 0.1, 0.1)
+        put_blocks(q + ".0.translation", [2, 1], [(1, 0.05, -0.45), (1, 0.05, 0.0)])
+        put_blocks(q + ".0.log_scale", [2, 1], [(1, 0.05, 0.25), (1, 0.1, 0.0)])
+        for k in range(1, dp["n_flows"] + 1):
+            conv(f"{q}.{k}.pre", f, 1, 1, 1.0, 0.1)
+            dds(f"{q}.{k}.convs", f)
+            conv(f"{q}.{k}.proj", 3 * dp["num_bins"] - 1, f, 1, 0.1, 0.1)
 
-    conv(dp + "pre", CHANNELS, CHANNELS, 1, 0.125)
-    dds(dp + "convs")
-    conv(dp + "proj", CHANNELS, CHANNELS, 1, 0.125)
-    flows(dp + "flows")
-    conv(dp + "post_pre", CHANNELS, 1, 1, 1.0, 0.1)
-    dds(dp + "post_convs")
-    conv(dp + "post_proj", CHANNELS, CHANNELS, 1, 0.125)
-    flows(dp + "post_flows")
+    conv(p + "pre", f, hidden, 1, 0.125)
+    dds(p + "convs", f)
+    conv(p + "proj", f, f, 1, 0.125)
+    flows(p + "flows")
+    if training_parts:
+        conv(p + "post_pre", f, 1, 1, 1.0, 0.1)
+        dds(p + "post_convs", f)
+        conv(p + "post_proj", f, f, 1, 0.125)
+        flows(p + "post_flows")
+    if gin:
+        conv(p + "cond", f, gin, 1, 0.02)
 
-    for n in range(4):
-        p = f"flow.flows.{n}"
-        conv(p + ".pre", CHANNELS, 96, 1, 0.25, 0.05)
-        conv(p + ".post", 96, CHANNELS, 1, 0.04)
-        for i in range(8):
-            wn(f"{p}.enc.in_layers.{i}", [2 * CHANNELS, CHANNELS, 11], 0.8, 1.2, 0.05)
-        for i in range(8):
-            wn(f"{p}.enc.res_skip_layers.{i}", [2 * CHANNELS if i < 7 else CHANNELS, CHANNELS, 1], 0.8, 1.2)
+    for n in range(fl["n_couplings"]):
+        p, layers = f"flow.flows.{n}", fl["n_layers"]
+        conv(p + ".pre", hidden, inter // 2, 1, 0.25, 0.05)
+        conv(p + ".post", inter // 2, hidden, 1, 0.04)
+        for i in range(layers):
+            wn(f"{p}.enc.in_layers.{i}", [2 * hidden, hidden, fl["kernel_size"]], 0.8, 1.2, 0.05)
+        for i in range(layers):
+            wn(f"{p}.enc.res_skip_layers.{i}", [2 * hidden if i < layers - 1 else hidden, hidden, 1], 0.8, 1.2)
+        if gin:
+            wn(f"{p}.enc.cond_layer", [2 * hidden * layers, gin, 1], 0.2, 0.4)
 
-    wd = "waveform_decoder."
-    conv(wd + "conv_pre", 1024, CHANNELS, 7, 0.067)
-    ups = [(1024, 512, 16, 2.8), (512, 256, 16, 2.8), (256, 128, 8, 2.0), (128, 64, 4, 1.4)]
-    for i, (ci, co, k, g) in enumerate(ups):
-        wn(f"{wd}ups.{i}", [ci, co, k], 0.9 * g, 1.1 * g)
-    for i in range(4):
-        ch = 512 >> i
-        for j, k in enumerate((3, 7, 11)):
-            p = f"{wd}resblocks.{3 * i + j}"
-            for lst in ("convs1", "convs2"):
-                for n in range(3):
-                    wn(f"{p}.{lst}.{n}", [ch, ch, k], 0.3, 0.7)
+    p, channels = "waveform_decoder.", dec["upsample_initial_channel"]
+    conv(p + "conv_pre", channels, inter, 7, 0.067)
+    for i, k in enumerate(dec["upsample_kernel_sizes"]):
+        g = _UPSAMPLE_GAIN.get(k, 1.4)
+        wn(f"{p}ups.{i}", [channels >> i, channels >> (i + 1), k], 0.9 * g, 1.1 * g)
+    lists = ("convs1", "convs2") if dec["resblock"] == "1" else ("convs",)
+    kernels = dec["resblock_kernel_sizes"]
+    for i in range(len(dec["upsample_kernel_sizes"])):
+        ch = channels >> (i + 1)
+        for j, (k, dilations) in enumerate(zip(kernels, dec["resblock_dilation_sizes"])):
+            for lst in lists:
+                for n in range(len(dilations)):
+                    wn(f"{p}resblocks.{len(kernels) * i + j}.{lst}.{n}", [ch, ch, k], 0.3, 0.7)
     # the output convolution sets the loudness; no bias
-    put(wd + "conv_post.weight", [1, 64, 7], 0.008)
+    last = channels >> len(dec["upsample_kernel_sizes"])
+    put(p + "conv_post.weight", [1, last, 7], 0.008 * (64 / last) ** 0.5)
+    if gin:
+        conv(p + "cond", channels, gin, 1, 0.02)
     return out
 
 
-TENSORS = _build()
+TENSORS = build(KORVA, training_parts=True)
 SHAPES = {t.name: t.shape for t in TENSORS}

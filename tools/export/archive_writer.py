@@ -35,11 +35,13 @@ def _strides(shape):
     return stride
 
 
-def write_archive(tensors, path):
+def write_archive(tensors, path, records_beside=None):
     """Writes [(name, tensor), ...] to `path`; returns the number of storage records.
 
-    Values are stored as little-endian float32 whatever the input dtype. The file
-    appears only when complete: a failure leaves no archive behind.
+    Values are stored as little-endian float32 whatever the input dtype.
+    `records_beside` maps further record names to their bytes, written after the
+    manifest (its reader ignores them). The file appears only when complete: a
+    failure leaves no archive behind.
     """
     manifest, records, current, used = {}, [], [], 0
     for name, tensor in tensors:
@@ -58,11 +60,17 @@ def write_archive(tensors, path):
     if current:
         records.append(current)
 
+    for name in records_beside or {}:
+        if "manifest.json" in name or name.startswith("data/") or name == "version":
+            raise ArchiveError(f"record name {name!r} would be taken for one of the archive's own records")
+
     partial = path + ".partial"
     try:
         writer = torch._C.PyTorchFileWriter(partial)
         text = json.dumps(manifest, indent=1).encode()
         writer.write_record("manifest.json", text, len(text))
+        for name, data in (records_beside or {}).items():
+            writer.write_record(name, data, len(data))
         for key, parts in enumerate(records):
             data = torch.cat(parts).numpy().astype("<f4", copy=False).tobytes()
             writer.write_record(f"data/{key}", data, len(data))

@@ -11,18 +11,13 @@ Weight-normalised layers stay weight_g / weight_v pairs.
 import collections
 import re
 
-import torch
-
-from architecture import SHAPES, TENSORS
+from architecture import TENSORS
+from tensor_match import CheckpointError, match
 
 _NETWORKS = {"enc_p": "text_encoder", "dp": "duration_predictor", "flow": "flow", "dec": "waveform_decoder"}
 _DP_FLOW = re.compile(r"^(flows|post_flows)\.(\d+)\.(.+)$")
 _COUPLING = re.compile(r"^flows\.(\d+)\.(.+)$")
 _AFFINE = {"m": "translation", "logs": "log_scale"}
-
-
-class CheckpointError(Exception):
-    pass
 
 
 def _rename_dp(rest):
@@ -71,25 +66,11 @@ def convert(state):
     Raises CheckpointError listing every problem (unknown names inside the four
     networks, missing tensors, shape mismatches) so that nothing half-converted is written.
     """
-    renamed, seen, dropped, problems = {}, set(), collections.Counter(), []
+    items, dropped = [], collections.Counter()
     for key, value in state.items():
         name = rename(key)
         if name is None:
             dropped[key.partition(".")[0]] += 1
-            continue
-        seen.add(name)
-        if not isinstance(value, torch.Tensor):
-            problems.append(f"{key}: not a tensor ({type(value).__name__})")
-        elif name not in SHAPES:
-            problems.append(f"{key}: no such tensor in korva's architecture (as {name})")
-        elif tuple(value.shape) != SHAPES[name]:
-            problems.append(f"{key}: shape {list(value.shape)}, korva's {name} needs {list(SHAPES[name])}")
-        elif not value.is_floating_point():
-            problems.append(f"{key}: {value.dtype} values, expected floating point")
         else:
-            renamed[name] = value
-    problems += [f"missing tensor {t.name}" for t in TENSORS if t.name not in seen]
-    if problems:
-        raise CheckpointError("\n  ".join([f"{len(problems)} problem(s) with the checkpoint:"] + problems))
-    tensors = [(t.name, renamed[t.name].detach().to(torch.float32)) for t in TENSORS]
-    return tensors, dict(dropped)
+            items.append((key, name, value))
+    return match(items, TENSORS), dict(dropped)
