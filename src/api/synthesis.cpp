@@ -3,14 +3,12 @@
 #include <ATen/record_function.h>
 #include <torch/torch.h>
 
-#include <cstdlib>
 #include <exception>
 
 #include "api/engine-lock.h"
 #include "model/korva-vits.h"
 #include "model/wave-sink.h"
-#include "text/phonemizer.h"
-#include "text/tokenizer.h"
+#include "text/front-end.h"
 
 namespace {
 
@@ -31,10 +29,27 @@ class SeedScope {
   bool own_;
 };
 
+constexpr int kOutputRate = 48000;
+
+// The one place where the output rate is settled: the voice's own, or 48 kHz.
+// Returns false after reporting why a request cannot have its rate.
+bool output_rate_available(const VoiceFacts &voice, const Request &request) {
+  if (request.native_rate || voice.sample_rate == kOutputRate) return true;
+  // TODO(identity): wrap the sink in the 48 kHz resampler (src/audio/resample)
+  // here once it lands; until then only the native rate is available.
+  record_error(
+      "This voice speaks at %d Hz and resampling to 48000 Hz is not available yet: ask for the "
+      "voice's native rate (native_rate = 1)",
+      voice.sample_rate);
+  return false;
+}
+
 }  // namespace
 
-Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, int64_t n_vocab,
-                       const Request &request, WaveSink &sink) {
+Outcome synthesize_ids(KorvaVITSImpl &model, const VoiceFacts &voice,
+                       const std::vector<int32_t> &ids, const Request &request, WaveSink &sink) {
+  const int64_t n_vocab = voice.n_vocab;
+  if (!output_rate_available(voice, request)) return Outcome::kFailed;
   if (ids.empty()) {
     record_error("No token ids given");
     return Outcome::kFailed;
@@ -51,8 +66,9 @@ Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, in
         torch::tensor(c10::ArrayRef<int32_t>(ids), torch::kInt).to(torch::kLong).unsqueeze(0);
     auto lengths = torch::full({1}, static_cast<int64_t>(ids.size()), torch::kLong);
     const SeedScope seed(request.seed);
-    const bool done = model.synthesize(ids_tensor, lengths, request.noise_scale,
-                                       request.noise_scale_w, request.length_scale, sink);
+    const bool done =
+        model.synthesize(ids_tensor, lengths, request.noise_scale, request.noise_scale_w,
+                         request.length_scale, sink, ChunkSizes{}, request.speaker);
     return done ? Outcome::kDone : Outcome::kStopped;
   } catch (const std::exception &e) {
     record_error("Inference: %s", e.what());
@@ -62,26 +78,15 @@ Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, in
   return Outcome::kFailed;
 }
 
-Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &request,
-                        WaveSink &sink) {
+Outcome synthesize_text(KorvaVITSImpl &model, const VoiceFacts &voice, const FrontEnd &front_end,
+                        const char *text, const Request &request, WaveSink &sink) {
   std::vector<int32_t> ids;
-  {
+  try {
     RECORD_USER_SCOPE("korva::frontend");
-    char *phonemes = phonemize(text);
-    if (!phonemes) {
-      record_error("Phonemize failed");
-      return Outcome::kFailed;
-    }
-    int n_ids = 0;
-    int32_t *framed = tokenize_to_array(phonemes, &n_ids);
-    free(phonemes);
-    if (!framed) {
-      record_error("Tokenize failed");
-      return Outcome::kFailed;
-    }
-    ids.assign(framed, framed + n_ids);
-    free(framed);
+    ids = front_end.ids(text);
+  } catch (const std::exception &e) {
+    record_error("%s", e.what());
+    return Outcome::kFailed;
   }
-  // The tokenizer's ids always lie in its table.
-  return synthesize_ids(model, ids, INT32_MAX, request, sink);
+  return synthesize_ids(model, voice, ids, request, sink);
 }

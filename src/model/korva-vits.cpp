@@ -6,6 +6,11 @@
 #include <string>
 
 KorvaVITSImpl::KorvaVITSImpl(const VoiceDescription &voice) {
+  // TODO(shapes): build the deterministic predictor; its tensors are described in voice-json.md.
+  if (!voice.duration_predictor.stochastic)
+    throw std::runtime_error(
+        "voice.json: duration_predictor.kind: the deterministic duration predictor is not "
+        "supported by this engine yet");
   const TextEncoderSizes &text = voice.text_encoder;
   const FlowSizes &f = voice.flow;
   const int32_t gin = voice.speakers.conditioned() ? voice.speakers.gin_channels : 0;
