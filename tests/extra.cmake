@@ -66,3 +66,12 @@ gtest_discover_tests(test_voice_description DISCOVERY_TIMEOUT 60 PROPERTIES LABE
 add_test(NAME converters COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/export/converters-test.py)
 set_tests_properties(converters PROPERTIES LABELS unit SKIP_RETURN_CODE 77
   ENVIRONMENT KORVA_MANIFEST_DUMP=$<TARGET_FILE:manifest_dump>)
+
+# Every shape of the shared VITS golden cases, converted and spoken through
+# `korva speak --ids ... --rate native --format f32`; the checkpoints are made
+# once per run. About a minute; skipped without ../shared.
+add_test(NAME vits_cases
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli/vits-cases-test.py
+          --korva $<TARGET_FILE:korva_cli> --export ${CMAKE_SOURCE_DIR}/tools/export/korva-export
+          --work ${CMAKE_CURRENT_BINARY_DIR}/vits-cases --golden ${KORVA_GOLDEN_DIR})
+set_tests_properties(vits_cases PROPERTIES LABELS model SKIP_RETURN_CODE 77)

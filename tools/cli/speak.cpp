@@ -3,11 +3,10 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "cli-error.h"
 #include "command.h"
 #include "input-text.h"
+#include "speak-options.h"
 #include "korva.h"
 
 namespace {
@@ -25,7 +25,9 @@ constexpr const char *kDefaultOutput = "out.wav";
 
 constexpr const char *kHelp =
     "usage: korva speak [-m VOICE.pt] [-o OUT] [--speed S] [--stream] [--precision P]\n"
-    "                   [--espeak-data DIR] [TEXT ...]\n"
+    "                   [--espeak-data DIR] [--speaker N|NAME] [--seed N] [--rate R]\n"
+    "                   [--noise-scale X] [--noise-scale-w X] [--length-scale X]\n"
+    "                   [--format F] [--ids 0,12,0,... | TEXT ...]\n"
     "\n"
     "Speaks TEXT (the words joined by spaces; standard input when none is given)\n"
     "with the voice in the weights archive VOICE.pt.\n"
@@ -41,22 +43,19 @@ constexpr const char *kHelp =
     "      --precision P      fp32 (default) or bf16: decoder convolutions in bfloat16, about\n"
     "                         twice as fast where the CPU supports it\n"
     "      --espeak-data DIR  espeak-ng data directory (default: espeak-ng's own)\n"
+    "      --speaker N|NAME   speaker of a voice of several, by id or by name (default 0)\n"
+    "      --ids 0,12,0,...   token ids, framed as the voice frames them, instead of text\n"
+    "      --seed N           seed of this request (default: the process-wide counter)\n"
+    "      --noise-scale X    prior noise (default: the voice's own)\n"
+    "      --noise-scale-w X  duration noise (default: the voice's own)\n"
+    "      --length-scale X   duration scale, overriding --speed (default: the voice's own)\n"
+    "      --rate R           48000 (default) or native: the voice's own sample rate\n"
+    "      --format F         wav (default), or f32: raw little-endian float32 samples of the\n"
+    "                         decoder output, not normalised, written to -o\n"
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
     "The library's progress lines go to standard error.\n";
-
-float parse_speed(const std::string &text) {
-  const char *begin = text.c_str();
-  char *end = nullptr;
-  errno = 0;
-  const float speed = std::strtof(begin, &end);
-  // The library would quietly fall back to its slow default for 0, negatives and NaN.
-  if (end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(speed) || speed <= 0.0f) {
-    throw UsageError("--speed needs a positive number, got '" + text + "'");
-  }
-  return speed;
-}
 
 // Holds the process-wide voice for the lifetime of one command.
 class LoadedVoice {
@@ -94,13 +93,35 @@ void stream_to_stdout(const std::string &text, const korva_options &options) {
   if (write_failed) throw CommandError("cannot write the audio to standard output");
 }
 
-// The whole utterance, peak-normalised as korva_tts normalises it.
-std::vector<float> synthesise(const std::string &text, const korva_options &options) {
+// The whole utterance, from the text or (when there are any) from the ids, as
+// the decoder made it.
+std::vector<float> synthesise(const std::string &text, const std::vector<int32_t> &ids,
+                              const korva_options &options) {
   std::vector<float> samples;
-  if (korva_synthesize(text.c_str(), &options, collect_chunk, &samples) != 0)
-    throw CommandError("synthesis failed");
-  normalise_peak(samples.data(), static_cast<int64_t>(samples.size()));
+  int status = 0;
+  if (!ids.empty()) {
+    status = korva_synthesize_ids(ids.data(), static_cast<int>(ids.size()), &options,
+                                  collect_chunk, &samples);
+  } else {
+    status = korva_synthesize(text.c_str(), &options, collect_chunk, &samples);
+  }
+  if (status != 0) throw CommandError("synthesis failed");
   return samples;
+}
+
+// Raw little-endian float32, whatever the host's byte order.
+void write_f32(const std::string &path, const std::vector<float> &samples) {
+  std::vector<unsigned char> bytes(samples.size() * 4);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &samples[i], sizeof bits);
+    for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
+  }
+  FILE *file = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
+  if (!file) throw CommandError("cannot write '" + path + "'");
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool closed = path == "-" ? std::fflush(file) == 0 : std::fclose(file) == 0;
+  if (!written || !closed) throw CommandError("cannot write '" + path + "'");
 }
 
 void write_to_stdout(const std::vector<float> &samples) {
@@ -124,14 +145,6 @@ int output_rate(const korva_options &options) {
   return info.sample_rate;
 }
 
-// The request the command line describes.
-korva_options request_options(const ParsedArgs &args) {
-  korva_options options;
-  korva_options_default(&options, sizeof options);
-  if (args.value("speed")) options.speed = parse_speed(*args.value("speed"));
-  return options;
-}
-
 int parse_precision(const std::string &text) {
   if (text == "fp32") return KORVA_PRECISION_FP32;
   if (text == "bf16") return KORVA_PRECISION_BF16;
@@ -150,7 +163,11 @@ std::string voice_path(const ParsedArgs &args) {
 }
 
 int run_speak(const ParsedArgs &args) {
-  const korva_options options = request_options(args);
+  const korva_options options = speak_request(args);
+  const SpeakFormat format = speak_format(args);
+  const bool from_ids = args.value("ids").has_value();
+  const std::vector<int32_t> ids =
+      from_ids ? parse_ids(*args.value("ids")) : std::vector<int32_t>();
   const std::string output = args.value("output").value_or(kDefaultOutput);
   const auto espeak_data = args.value("espeak-data");
   const bool stream = args.value("stream").has_value();
@@ -158,6 +175,12 @@ int run_speak(const ParsedArgs &args) {
       args.value("precision") ? parse_precision(*args.value("precision")) : KORVA_PRECISION_FP32;
   if (stream && output != "-") {
     throw UsageError("--stream writes raw PCM to standard output: use it with -o -");
+  }
+  if (stream && (format != SpeakFormat::kWav || from_ids)) {
+    throw UsageError("--stream speaks text as 16-bit PCM: not with --ids or --format f32");
+  }
+  if (from_ids && !args.operands.empty()) {
+    throw UsageError("give either TEXT or --ids, not both");
   }
   if (output == "-" && isatty(STDOUT_FILENO)) {
     throw UsageError("refusing to write raw audio to a terminal: redirect it or use -o FILE.wav");
@@ -169,13 +192,19 @@ int run_speak(const ParsedArgs &args) {
   }
 
   const std::string voice = voice_path(args);
-  const std::string text = input_text(args.operands);
+  const std::string text = from_ids ? std::string() : input_text(args.operands);
   LoadedVoice loaded(voice, espeak_data ? espeak_data->c_str() : nullptr);
   if (stream) {
     stream_to_stdout(text, options);
     return 0;
   }
-  const std::vector<float> samples = synthesise(text, options);
+  std::vector<float> samples = synthesise(text, ids, options);
+  if (format == SpeakFormat::kF32) {
+    write_f32(output, samples);
+    return 0;
+  }
+  // Peak-normalised, as korva_tts normalises it.
+  normalise_peak(samples.data(), static_cast<int64_t>(samples.size()));
   if (output == "-") {
     write_to_stdout(samples);
   } else {
@@ -195,7 +224,15 @@ const Command &speak_command() {
                                 {"speed", 0},
                                 {"stream", 0, true},
                                 {"precision", 0},
-                                {"espeak-data", 0}},
+                                {"espeak-data", 0},
+                                {"speaker", 0},
+                                {"ids", 0},
+                                {"seed", 0},
+                                {"noise-scale", 0},
+                                {"noise-scale-w", 0},
+                                {"length-scale", 0},
+                                {"rate", 0},
+                                {"format", 0}},
                                run_speak};
   return command;
 }
