@@ -5,6 +5,7 @@
 
 #include <espeak-ng/speak_lib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -142,7 +143,9 @@ class EspeakFrontEnd : public FrontEnd {
       phonemes += ' ';
       begin = mark + 1;
     }
-    return framed_table_ids(collapsed(phonemes), table_);
+    const std::string ipa = collapsed(phonemes);
+    std::fprintf(stderr, "[frontend] espeak: \"%s\" -> \"%s\"\n", text, ipa.c_str());
+    return framed_table_ids(ipa, table_);
   }
 
  private:
