@@ -18,6 +18,7 @@ import os
 import re
 import subprocess
 import sys
+import zipfile
 
 PYTHON = "/usr/bin/python3"
 # The file's tolerance is for the CPU type it was computed on; it allows ten times more elsewhere.
@@ -92,6 +93,35 @@ def check_case(korva, archive, case, golden, tolerance, work):
     return ""
 
 
+def with_description(archive, change, out):
+    """A copy of `archive` whose voice.json is change(description)."""
+    import torch  # only here: the cases themselves need no torch in this process
+    with zipfile.ZipFile(archive) as z:
+        records = {name.split("/", 1)[1]: z.read(name) for name in z.namelist()}
+    description = json.loads(records["voice.json"])
+    change(description)
+    records["voice.json"] = json.dumps(description).encode()
+    writer = torch._C.PyTorchFileWriter(out)
+    for name, data in records.items():
+        if name != "version":
+            writer.write_record(name, data, len(data))
+    writer.write_end_of_file()
+    del writer
+
+
+def check_refused_description(korva, archive, work):
+    """'' when a voice.json that cannot be a voice is refused naming its field."""
+    bad = os.path.join(work, "bad-description.pt")
+    with_description(archive, lambda d: d["decoder"].update(upsample_rates=[8, 8, 2, 3]), bad)
+    r = run([korva, "speak", "-m", bad, "--ids", "0,1,0", "--rate", "native", "--format", "f32",
+             "-o", os.path.join(work, "never.f32")])
+    os.remove(bad)
+    stderr = r.stderr.decode(errors="replace")
+    if r.returncode == 1 and "voice.json: decoder.upsample_kernel_sizes[3]" in stderr:
+        return ""
+    return f"a bad voice.json was not refused by name (exit {r.returncode}):\n{stderr[-1500:]}"
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--korva", required=True)
@@ -118,6 +148,10 @@ def main():
             problem = check_case(a.korva, archive, case, a.golden, golden["tolerance"], a.work)
             if problem:
                 failed.append(f"{case['name']}: {problem}")
+        if shape == "ljs":
+            problem = check_refused_description(a.korva, archive, a.work)
+            if problem:
+                failed.append(f"refusal: {problem}")
         os.remove(archive)
     for line in failed:
         print("FAIL " + line)
