@@ -70,10 +70,10 @@ TextEncoderOutput encode(TextEncoderImpl &enc_p, const torch::Tensor &ids,
 }
 
 // Frames per token, w_ceil [1, 1, N].
-torch::Tensor frame_counts(StochasticDurationPredictorImpl &dp, const TextEncoderOutput &enc,
+torch::Tensor frame_counts(KorvaVITSImpl &model, const TextEncoderOutput &enc,
                            float noise_scale_w, float length_scale, const torch::Tensor &g) {
   RECORD_USER_SCOPE("korva::durations");
-  auto logw = dp.forward(enc.x, enc.x_mask, noise_scale_w, g);
+  auto logw = model.log_durations(enc, noise_scale_w, g);
   fprintf(stderr, "[korva] logw stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logw), max_of(logw),
           mean_of(logw));
 
@@ -130,7 +130,7 @@ bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &le
   fprintf(stderr, "[korva] Random seed: %d\n", seed);
 
   const auto enc = encode(*enc_p, ids, lengths);
-  const auto w_ceil = frame_counts(*dp, enc, noise_scale_w, length_scale, g);
+  const auto w_ceil = frame_counts(*this, enc, noise_scale_w, length_scale, g);
 
   auto y_lengths = torch::clamp_min(w_ceil.sum({1, 2}), 1).to(torch::kLong);
   const int64_t frames = std::max<int64_t>(y_lengths.max().item<int64_t>(), 1);

@@ -6,17 +6,17 @@
 #include <string>
 
 KorvaVITSImpl::KorvaVITSImpl(const VoiceDescription &voice) {
-  // TODO(shapes): build the deterministic predictor; its tensors are described in voice-json.md.
-  if (!voice.duration_predictor.stochastic)
-    throw std::runtime_error(
-        "voice.json: duration_predictor.kind: the deterministic duration predictor is not "
-        "supported by this engine yet");
   const TextEncoderSizes &text = voice.text_encoder;
   const FlowSizes &f = voice.flow;
   const int32_t gin = voice.speakers.conditioned() ? voice.speakers.gin_channels : 0;
   enc_p = register_module("enc_p", TextEncoder(text));
-  dp = register_module("dp", StochasticDurationPredictor(text.hidden_channels,
-                                                         voice.duration_predictor, gin));
+  const DurationPredictorSizes &d = voice.duration_predictor;
+  if (d.stochastic) {
+    dp = register_module("dp", StochasticDurationPredictor(text.hidden_channels, d, gin));
+  } else {
+    dp_deterministic = register_module(
+        "dp", DurationPredictor(text.hidden_channels, d.filter_channels, d.kernel_size, gin));
+  }
   flow = register_module("flow", Flow(text.inter_channels, text.hidden_channels, f.kernel_size,
                                       f.dilation_rate, f.n_layers, f.n_couplings, gin));
   dec = register_module("dec", Decoder(voice.decoder, text.inter_channels, gin));
@@ -31,4 +31,10 @@ torch::Tensor KorvaVITSImpl::speaker_embedding(int64_t speaker) {
                              std::to_string(count - 1));
   if (!emb_g) return {};
   return emb_g->forward(torch::full({1}, speaker, torch::kLong)).unsqueeze(-1);
+}
+
+torch::Tensor KorvaVITSImpl::log_durations(const TextEncoderOutput &enc, float noise_scale_w,
+                                           const torch::Tensor &g) {
+  if (dp_deterministic) return dp_deterministic->forward(enc.x, enc.x_mask, g);
+  return dp->forward(enc.x, enc.x_mask, noise_scale_w, g);
 }

@@ -8,6 +8,7 @@
 
 #include "model/chunked-synthesis.h"
 #include "nn/coupling-flow.h"
+#include "nn/duration-predictor.h"
 #include "nn/hifigan-decoder.h"
 #include "nn/stochastic-duration-predictor.h"
 #include "nn/text-encoder.h"
@@ -40,9 +41,15 @@ struct KorvaVITSImpl : torch::nn::Module {
 
   TextEncoder enc_p{nullptr};
   StochasticDurationPredictor dp{nullptr};
+  DurationPredictor dp_deterministic{nullptr};  // registered as "dp" in its place, where described
   Flow flow{nullptr};
   Decoder dec{nullptr};
   torch::nn::Embedding emb_g{nullptr};  // speaker id -> [gin]; none for one speaker
+
+  // logw [1, 1, N] from whichever duration predictor the voice has; only the
+  // stochastic one draws noise.
+  torch::Tensor log_durations(const TextEncoderOutput &enc, float noise_scale_w,
+                              const torch::Tensor &g);
 
  private:
   // g [1, gin, 1] of `speaker`, or undefined for a voice of one speaker.

@@ -161,3 +161,29 @@ TEST_F(SmallPiper, Bfloat16DecodingStaysCloseForResblockType2) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VoiceShapes, TheDeterministicPredictorTakesThePlaceOfTheStochasticOne) {
+  VoiceDescription voice = small_piper_voice();
+  voice.duration_predictor.stochastic = false;
+  voice.duration_predictor.filter_channels = 12;
+  KorvaVITS model(voice);
+  scale_weights(*model);
+  model->eval();
+  const auto params = model->named_parameters();
+  EXPECT_FALSE(model->dp);
+  EXPECT_EQ(params["dp.conv_1.weight"].sizes().vec(), (Shape{12, 16, 3}));
+  EXPECT_EQ(params["dp.proj.weight"].sizes().vec(), (Shape{1, 12, 1}));
+  EXPECT_EQ(params["dp.cond.weight"].sizes().vec(), (Shape{16, 8, 1}));
+  EXPECT_EQ(params.find("dp.flows.0.translation"), nullptr);
+  // No noise in the durations: the same seed and any duration noise give the same audio.
+  const auto ids = torch::tensor({{0, 5, 0, 7, 0}}, torch::kLong);
+  torch::manual_seed(0);
+  const auto a = model->infer(ids, torch::tensor({5}), 0.0f, 0.0f, 1.0f, {}, 1);
+  const auto b = model->infer(ids, torch::tensor({5}), 0.0f, 5.0f, 1.0f, {}, 1);
+  ASSERT_EQ(a.sizes(), b.sizes());
+  EXPECT_EQ((a - b).abs().max().item<float>(), 0.0f);
+}
+
+}  // namespace
