@@ -56,6 +56,11 @@ set_tests_properties(voice_intelligibility PROPERTIES LABELS model FIXTURES_REQU
 add_test(NAME exports COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/api/exports-test.sh $<TARGET_FILE:korva>)
 set_tests_properties(exports PROPERTIES LABELS unit)
 
+# The voice description record (src/voice): parsing and checks, no weights.
+add_executable(test_voice_description ${CMAKE_CURRENT_SOURCE_DIR}/voice/voice-json-test.cpp)
+target_link_libraries(test_voice_description PRIVATE korva_voice GTest::gtest GTest::gtest_main)
+gtest_discover_tests(test_voice_description DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+
 # The converters of trained voices (tools/export), on checkpoints of the shared
 # generator made once per run; skipped without ../shared.
 add_test(NAME converters COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/export/converters-test.py)
@@ -97,3 +102,12 @@ target_link_libraries(test_word_timings PRIVATE korva GTest::gtest GTest::gtest_
 target_compile_definitions(test_word_timings PRIVATE KORVA_DEFAULT_VOICE="${KORVA_DEFAULT_VOICE}")
 gtest_discover_tests(test_word_timings DISCOVERY_TIMEOUT 60
   PROPERTIES LABELS model FIXTURES_REQUIRED default_voice)
+
+# Every shape of the shared VITS golden cases, converted and spoken through
+# `korva speak --ids ... --rate native --format f32`; the checkpoints are made
+# once per run. About a minute; skipped without ../shared.
+add_test(NAME vits_cases
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli/vits-cases-test.py
+          --korva $<TARGET_FILE:korva_cli> --export ${CMAKE_SOURCE_DIR}/tools/export/korva-export
+          --work ${CMAKE_CURRENT_BINARY_DIR}/vits-cases --golden ${KORVA_GOLDEN_DIR})
+set_tests_properties(vits_cases PROPERTIES LABELS model SKIP_RETURN_CODE 77)

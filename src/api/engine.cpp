@@ -17,6 +17,7 @@
 #include "api/output-sinks.h"
 #include "api/request.h"
 #include "api/synthesis.h"
+#include "api/voice-facts.h"
 #include "audio/peak.h"
 #include "audio/wav-writer.h"
 #include "korva.h"
@@ -24,7 +25,10 @@
 #include "model/flow-self-test.h"
 #include "model/korva-vits.h"
 #include "model/threads.h"
+#include "text/front-end.h"
 #include "text/phonemizer.h"
+#include "voice/voice-json.h"
+#include "weights/archive-record.h"
 #include "weights/binder.h"
 #include "weights/manifest.h"
 
@@ -33,8 +37,10 @@ namespace {
 constexpr int kSampleRate = 48000;
 
 bool engine_ready = false;
-// What requests need to know of the loaded voice.
+// What requests need to know of the loaded voice, and all it says of itself.
 VoiceFacts engine_voice;
+VoiceDescription engine_description;
+std::unique_ptr<FrontEnd> engine_front_end;
 KorvaVITS engine_model{nullptr};
 // Chosen by korva_set_precision; kept across loads.
 bool engine_bf16 = false;
@@ -69,6 +75,19 @@ void print_flow_report(torch::nn::Module &flow) {
               item.value().abs().sum().item<float>());
 }
 
+// The archive's own description, or the constructed voice's sizes when it has
+// none. Throws VoiceError for a description that cannot be a voice.
+VoiceDescription described_voice(const std::string &weights_path) {
+  const auto record = read_archive_record(weights_path, kVoiceRecord);
+  if (!record) return {};
+  VoiceDescription voice = parse_voice_description(*record);
+  fprintf(stderr, "[korva] Voice: %d Hz, %lld samples a frame, %d speaker(s), front-end %s\n",
+          voice.sample_rate, static_cast<long long>(voice.decoder.samples_per_frame()),
+          voice.speakers.conditioned() ? voice.speakers.n_speakers : 1,
+          front_end_name(voice.front_end.kind));
+  return voice;
+}
+
 int load_unlocked(const char *weights_path, const char *espeak_data_path) {
   if (engine_ready) {
     fprintf(stderr, "[korva] Already loaded\n");
@@ -80,8 +99,6 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
     return -1;
   }
   configure_threads();
-  engine_model = KorvaVITS();
-  engine_model->eval();
   fprintf(stderr, "[korva] Loading weights from %s...\n", weights_path ? weights_path : "(null)");
 
   std::unique_ptr<Manifest> manifest(weights_path ? manifest_open_path(weights_path) : nullptr);
@@ -89,6 +106,9 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
     record_error("Failed to load manifest");
     return -1;
   }
+  const VoiceDescription voice = described_voice(weights_path);
+  engine_model = KorvaVITS(voice);
+  engine_model->eval();
   fprintf(stderr, "[korva] Manifest: %zu tensors\n", manifest->entries.size());
   int listed = 0;
   for (const auto &entry : manifest->entries) {
@@ -113,8 +133,9 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
             "keep their random start, and the voice will not speak as trained\n",
             engine_unfilled, engine_parameters);
 
-  engine_voice = VoiceFacts{};
-  engine_voice.n_vocab = engine_model->enc_p->emb->weight.size(0);
+  engine_front_end = make_front_end(voice.front_end);
+  engine_description = voice;
+  engine_voice = voice_facts(voice);
   engine_model->skip_identity_layers(true);
   engine_ready = true;
   if (engine_bf16) engine_model->dec->use_bfloat16(true);
@@ -163,7 +184,8 @@ float *tts_unlocked(const char *input_text, int *sample_count, float speed) {
   const auto request = checked_legacy_request(speed);
   if (!request) return nullptr;
   BufferSink sink;
-  const Outcome outcome = synthesize_text(*engine_model, input_text, *request, sink);
+  const Outcome outcome = synthesize_text(*engine_model, engine_voice, *engine_front_end,
+                                          input_text, *request, sink);
   if (outcome != Outcome::kDone) {
     if (sink.out_of_memory()) record_error("Out of memory");
     explain_failure();
@@ -196,7 +218,9 @@ int finish_stream(Outcome outcome, const CallbackSink &sink, const Request &requ
 int stream_request(const char *input_text, const Request &request, korva_audio_cb callback,
                    void *user) {
   CallbackSink sink(callback, user);
-  return finish_stream(synthesize_text(*engine_model, input_text, request, sink), sink, request);
+  return finish_stream(
+      synthesize_text(*engine_model, engine_voice, *engine_front_end, input_text, request, sink),
+      sink, request);
 }
 
 // Checks shared by the streaming exports; reported here.
@@ -244,8 +268,8 @@ int synthesize_ids_unlocked(const int32_t *ids, int n_ids, const korva_options *
   const auto request = checked_request(options);
   if (!request) return -1;
   CallbackSink sink(callback, user);
-  const Outcome outcome = synthesize_ids(*engine_model, std::vector<int32_t>(ids, ids + n_ids),
-                                         engine_voice.n_vocab, *request, sink);
+  const Outcome outcome = synthesize_ids(
+      *engine_model, engine_voice, std::vector<int32_t>(ids, ids + n_ids), *request, sink);
   return finish_stream(outcome, sink, *request);
 }
 
@@ -346,7 +370,7 @@ KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size) {
   facts.size = size;
   facts.sample_rate = engine_voice.sample_rate;
   facts.n_speakers = engine_voice.n_speakers;
-  facts.front_end = "korva";
+  facts.front_end = front_end_name(engine_description.front_end.kind);
   facts.noise_scale = engine_voice.noise_scale;
   facts.noise_scale_w = engine_voice.noise_scale_w;
   facts.length_scale = engine_voice.length_scale;
@@ -383,6 +407,7 @@ KORVA_API void korva_unload(void) {
   if (lock.refused()) return;
   if (!engine_ready) return;
   engine_model = KorvaVITS(nullptr);
+  engine_front_end.reset();
   phonemizer_shutdown();
   engine_ready = false;
   // The allocator keeps the freed weights for the next allocation; a host that

@@ -115,7 +115,7 @@ Outcome SentenceRoad::speak_items(const std::vector<PhonemeItem> &items, const S
     spoken_any_ = true;
     paused_ = false;
     TimingSink timed(sink_, utterance, spoken, {request_.on_timing, request_.timing_user}, clock_);
-    const Outcome outcome = synthesize_ids(model_, utterance.ids, kAnyVocabulary, request, timed);
+    const Outcome outcome = synthesize_ids(model_, voice_, utterance.ids, request, timed);
     if (outcome != Outcome::kDone) return outcome;
   }
   return Outcome::kDone;

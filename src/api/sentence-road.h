@@ -19,8 +19,10 @@ class WaveSink;
 class SentenceRoad {
  public:
   // `request` has no seed of its own: the caller has set the counter.
-  SentenceRoad(KorvaVITSImpl &model, const Request &request, WaveSink &sink)
+  SentenceRoad(KorvaVITSImpl &model, const VoiceFacts &voice, const Request &request,
+               WaveSink &sink)
       : model_(model),
+        voice_(voice),
         request_(request),
         sink_(sink),
         clock_(request.voice_rate, request.output_rate) {}
@@ -38,6 +40,7 @@ class SentenceRoad {
   bool silence(int64_t samples);
 
   KorvaVITSImpl &model_;
+  const VoiceFacts &voice_;
   const Request &request_;
   WaveSink &sink_;
   SampleClock clock_;

@@ -10,9 +10,10 @@
 
 #include "api/engine-lock.h"
 #include "api/sentence-road.h"
+#include "audio/resample.h"
 #include "model/korva-vits.h"
 #include "model/wave-sink.h"
-#include "text/phonemizer.h"
+#include "text/front-end.h"
 #include "text/tokenizer.h"
 
 namespace {
@@ -34,10 +35,23 @@ class SeedScope {
   bool own_;
 };
 
+constexpr int kOutputRate = 48000;
+
+// The tokenizer cuts at kMaxTokens: a cut sequence has a blank where its end id would be.
+bool was_cut(const std::vector<int32_t> &ids) {
+  return ids.size() >= static_cast<size_t>(kMaxTokens) && ids.back() != kTokenEnd;
+}
+
+// Whether the request asks for nothing the design's single utterance lacks.
+bool as_one_utterance(const Request &request) {
+  return !request.split_sentences && !request.normalize && !request.ssml && !request.on_timing;
+}
+
 }  // namespace
 
-Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, int64_t n_vocab,
-                       const Request &request, WaveSink &sink) {
+Outcome synthesize_ids(KorvaVITSImpl &model, const VoiceFacts &voice,
+                       const std::vector<int32_t> &ids, const Request &request, WaveSink &sink) {
+  const int64_t n_vocab = voice.n_vocab;
   if (ids.empty()) {
     record_error("No token ids given");
     return Outcome::kFailed;
@@ -54,8 +68,14 @@ Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, in
         torch::tensor(c10::ArrayRef<int32_t>(ids), torch::kInt).to(torch::kLong).unsqueeze(0);
     auto lengths = torch::full({1}, static_cast<int64_t>(ids.size()), torch::kLong);
     const SeedScope seed(request.seed);
-    const bool done = model.synthesize(ids_tensor, lengths, request.noise_scale,
-                                       request.noise_scale_w, request.length_scale, sink);
+    // The one place where the output rate is settled: the voice's own, or 48 kHz.
+    std::optional<ResampleSink> resampled;
+    if (voice.sample_rate != kOutputRate && !request.native_rate)
+      resampled.emplace(voice.sample_rate, kOutputRate, sink);
+    WaveSink &out = resampled ? static_cast<WaveSink &>(*resampled) : sink;
+    const bool done =
+        model.synthesize(ids_tensor, lengths, request.noise_scale, request.noise_scale_w,
+                         request.length_scale, out, ChunkSizes{}, request.speaker);
     return done ? Outcome::kDone : Outcome::kStopped;
   } catch (const std::exception &e) {
     record_error("Inference: %s", e.what());
@@ -65,56 +85,31 @@ Outcome synthesize_ids(KorvaVITSImpl &model, const std::vector<int32_t> &ids, in
   return Outcome::kFailed;
 }
 
-namespace {
-
-// The text as the design's front-end reads it, framed; nullopt after reporting why not.
-std::optional<std::vector<int32_t>> whole_text_ids(const char *text) {
-  RECORD_USER_SCOPE("korva::frontend");
-  char *phonemes = phonemize(text);
-  if (!phonemes) {
-    record_error("Phonemize failed");
-    return std::nullopt;
-  }
-  int n_ids = 0;
-  int32_t *framed = tokenize_to_array(phonemes, &n_ids);
-  free(phonemes);
-  if (!framed) {
-    record_error("Tokenize failed");
-    return std::nullopt;
-  }
-  std::vector<int32_t> ids(framed, framed + n_ids);
-  free(framed);
-  return ids;
-}
-
-// The tokenizer cuts at kMaxTokens: a cut sequence has a blank where its end id would be.
-bool was_cut(const std::vector<int32_t> &ids) {
-  return ids.size() >= static_cast<size_t>(kMaxTokens) && ids.back() != kTokenEnd;
-}
-
-// Whether the request asks for nothing the design's single utterance lacks.
-bool as_one_utterance(const Request &request) {
-  return !request.split_sentences && !request.normalize && !request.ssml && !request.on_timing;
-}
-
-}  // namespace
-
-Outcome synthesize_text(KorvaVITSImpl &model, const char *text, const Request &request,
-                        WaveSink &sink) {
+Outcome synthesize_text(KorvaVITSImpl &model, const VoiceFacts &voice, const FrontEnd &front_end,
+                        const char *text, const Request &request, WaveSink &sink) {
   // Every utterance draws the next seed: a request's own seed for its first,
   // counting up, and the process counter back where it was afterwards.
   const SeedScope seed(request.seed);
   Request counted = request;
   counted.seed.reset();
-  if (as_one_utterance(request)) {
-    const auto ids = whole_text_ids(text);
-    if (!ids) return Outcome::kFailed;
-    if (!was_cut(*ids)) return synthesize_ids(model, *ids, kAnyVocabulary, counted, sink);
+  // Sentences, normalisation, SSML and timings are the korva front-end's; a
+  // voice of another front-end speaks its text as one utterance.
+  if (as_one_utterance(request) || !voice.korva_front_end) {
+    std::vector<int32_t> ids;
+    try {
+      RECORD_USER_SCOPE("korva::frontend");
+      ids = front_end.ids(text);
+    } catch (const std::exception &e) {
+      record_error("%s", e.what());
+      return Outcome::kFailed;
+    }
+    if (!voice.korva_front_end || !was_cut(ids))
+      return synthesize_ids(model, voice, ids, counted, sink);
     fprintf(stderr, "[korva] Text over %d token ids: spoken sentence by sentence\n", kMaxTokens);
     counted.split_sentences = true;
   }
   try {
-    SentenceRoad road(model, counted, sink);
+    SentenceRoad road(model, voice, counted, sink);
     return request.ssml ? road.speak_ssml(text) : road.speak_text(text, 0);
   } catch (const std::exception &e) {  // the model's own errors are reported where they arise
     record_error("Text: %s", e.what());

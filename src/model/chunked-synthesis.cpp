@@ -37,14 +37,15 @@ struct Extremes {
 };
 
 // Runs the reverse flow window by window into a whole-utterance latent z, which
-// is small (192 values a frame); only the decoder's activations are large.
+// is small (inter_channels values a frame); only the decoder's activations are large.
 class FlowPass {
  public:
   FlowPass(FlowImpl &flow, const torch::Tensor &z_p, const torch::Tensor &y_mask,
-           int64_t max_window)
+           const torch::Tensor &g, int64_t max_window)
       : flow_(flow),
         z_p_(z_p),
         y_mask_(y_mask),
+        g_(g),
         frames_(z_p.size(2)),
         context_(flow.context_frames()),
         max_window_(max_window),
@@ -79,8 +80,7 @@ class FlowPass {
     for (int i = flow_.n_flows - 1; i >= 0; --i) {
       latent = torch::flip(latent, {1});
       const auto before = latent;
-      latent = flow_.flows[i]->as<ResidualCouplingLayerImpl>()->forward(latent, mask, true,
-                                                                        torch::Tensor());
+      latent = flow_.flows[i]->as<ResidualCouplingLayerImpl>()->forward(latent, mask, true, g_);
       auto &stats = layers_[static_cast<size_t>(i)];
       stats.abs_change_sum += (kept(latent) - kept(before)).abs().sum().item<double>();
       stats.range.add(kept(latent));
@@ -106,7 +106,7 @@ class FlowPass {
   }
 
   FlowImpl &flow_;
-  const torch::Tensor z_p_, y_mask_;
+  const torch::Tensor z_p_, y_mask_, g_;
   const int64_t frames_, context_, max_window_;
   torch::Tensor z_;
   int64_t done_ = 0;
@@ -117,12 +117,13 @@ class FlowPass {
 }  // namespace
 
 bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z_p,
-                        const torch::Tensor &y_mask, WaveSink &sink, const ChunkSizes &sizes) {
+                        const torch::Tensor &y_mask, WaveSink &sink, const ChunkSizes &sizes,
+                        const torch::Tensor &g) {
   const int64_t frames = z_p.size(2);
   const int64_t context = dec.context_frames();
-  FlowPass flow_pass(flow, z_p, y_mask, sizes.max_flow);
+  FlowPass flow_pass(flow, z_p, y_mask, g, sizes.max_flow);
   Extremes output;
-  sink.begin(frames * kSamplesPerFrame);
+  sink.begin(frames * dec.samples_per_frame());
   int64_t window = sizes.first_decode;
   for (int64_t begin = 0; begin < frames;) {
     const int64_t end = std::min(frames, begin + window);
@@ -130,7 +131,8 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
     const int64_t hi = std::min(frames, end + context);
     flow_pass.advance_to(hi);
     auto wave =
-        dec.forward_frames(flow_pass.z().narrow(2, lo, hi - lo), begin - lo, end - lo).contiguous();
+        dec.forward_frames(flow_pass.z().narrow(2, lo, hi - lo), begin - lo, end - lo, g)
+            .contiguous();
     output.add(wave);
     // tanh keeps infinities finite but not NaN: a NaN weight reaches every later sample.
     if (output.has_nan || std::isinf(output.min) || std::isinf(output.max))

@@ -19,9 +19,11 @@ struct ChunkSizes {
   int64_t max_flow = 512;
 };
 
-// z_p [1, 192, T] latent prior sample, y_mask [1, 1, T]. Writes the flow and
-// decoder diagnostic lines as each network finishes. Returns false when the
-// sink stopped it; throws at the first window holding a NaN or infinite sample
-// (the windows before it have reached the sink).
+// z_p [1, inter, T] latent prior sample, y_mask [1, 1, T], g [1, gin, 1] the
+// speaker or undefined. Writes the flow and decoder diagnostic lines as each
+// network finishes. Returns false when the sink stopped it; throws at
+// the first window holding a NaN or infinite sample (the windows before it have
+// reached the sink).
 bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z_p,
-                        const torch::Tensor &y_mask, WaveSink &sink, const ChunkSizes &sizes = {});
+                        const torch::Tensor &y_mask, WaveSink &sink, const ChunkSizes &sizes = {},
+                        const torch::Tensor &g = {});

@@ -71,10 +71,10 @@ TextEncoderOutput encode(TextEncoderImpl &enc_p, const torch::Tensor &ids,
 }
 
 // Frames per token, w_ceil [1, 1, N].
-torch::Tensor frame_counts(StochasticDurationPredictorImpl &dp, const TextEncoderOutput &enc,
-                           float noise_scale_w, float length_scale) {
+torch::Tensor frame_counts(KorvaVITSImpl &model, const TextEncoderOutput &enc,
+                           float noise_scale_w, float length_scale, const torch::Tensor &g) {
   RECORD_USER_SCOPE("korva::durations");
-  auto logw = dp.forward(enc.x, enc.x_mask, noise_scale_w);
+  auto logw = model.log_durations(enc, noise_scale_w, g);
   fprintf(stderr, "[korva] logw stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logw), max_of(logw),
           mean_of(logw));
 
@@ -97,14 +97,14 @@ torch::Tensor frame_counts(StochasticDurationPredictorImpl &dp, const TextEncode
   return w_ceil;
 }
 
-// z_p [1, 192, T]: each frame drawn from the prior of the token that owns it.
+// z_p [1, inter, T]: each frame drawn from the prior of the token that owns it.
 torch::Tensor sample_prior(const TextEncoderOutput &enc, const torch::Tensor &w_ceil,
                            const torch::Tensor &y_mask, float noise_scale) {
   RECORD_USER_SCOPE("korva::prior");
   const int64_t frames = y_mask.size(2);
   auto m_p = expand_to_frames(enc.m_p, w_ceil, frames);
   auto logs_p = expand_to_frames(enc.logs_p, w_ceil, frames);
-  // One contiguous [1, 192, T] draw: the noise layout decides which value each element gets.
+  // One contiguous [1, inter, T] draw: the noise layout decides which value each element gets.
   auto eps = torch::randn(m_p.sizes(), m_p.options());
   auto z_p = (m_p + eps * torch::exp(logs_p) * noise_scale) * y_mask;
   fprintf(stderr, "[korva] logs_p (expanded) stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logs_p),
@@ -121,16 +121,17 @@ torch::Tensor sample_prior(const TextEncoderOutput &enc, const torch::Tensor &w_
 
 bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &lengths,
                                float noise_scale, float noise_scale_w, float length_scale,
-                               WaveSink &sink, const ChunkSizes &sizes) {
+                               WaveSink &sink, const ChunkSizes &sizes, int64_t speaker) {
   torch::NoGradGuard no_grad;
   const FlushDenormals flush_denormals;
+  const torch::Tensor g = speaker_embedding(speaker);
 
   const int seed = seed_counter++;
   torch::manual_seed(seed);
   fprintf(stderr, "[korva] Random seed: %d\n", seed);
 
   const auto enc = encode(*enc_p, ids, lengths);
-  const auto w_ceil = frame_counts(*dp, enc, noise_scale_w, length_scale);
+  const auto w_ceil = frame_counts(*this, enc, noise_scale_w, length_scale, g);
 
   auto y_lengths = torch::clamp_min(w_ceil.sum({1, 2}), 1).to(torch::kLong);
   const int64_t frames = std::max<int64_t>(y_lengths.max().item<int64_t>(), 1);
@@ -148,14 +149,14 @@ bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &le
   const auto per_id = w_ceil.reshape({-1}).to(torch::kLong).contiguous();
   sink.durations(std::vector<int64_t>(per_id.data_ptr<int64_t>(),
                                       per_id.data_ptr<int64_t>() + per_id.numel()),
-                 kSamplesPerFrame);
-  return synthesize_chunked(*flow, *dec, z_p, y_mask, sink, sizes);
+                 dec->samples_per_frame());
+  return synthesize_chunked(*flow, *dec, z_p, y_mask, sink, sizes, g);
 }
 
 torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor &lengths,
                                    float noise_scale, float noise_scale_w, float length_scale,
-                                   const ChunkSizes &sizes) {
+                                   const ChunkSizes &sizes, int64_t speaker) {
   TensorSink sink;
-  synthesize(ids, lengths, noise_scale, noise_scale_w, length_scale, sink, sizes);
+  synthesize(ids, lengths, noise_scale, noise_scale_w, length_scale, sink, sizes, speaker);
   return sink.wave;
 }

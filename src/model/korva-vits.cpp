@@ -3,12 +3,41 @@
 #include <torch/torch.h>
 
 #include <cstdio>
+#include <stdexcept>
+#include <string>
 
-KorvaVITSImpl::KorvaVITSImpl() {
-  enc_p = register_module("enc_p", TextEncoder());
-  dp = register_module("dp", StochasticDurationPredictor());
-  flow = register_module("flow", Flow(192, 192, 11, 1, 8, 4));
-  dec = register_module("dec", Decoder());
+KorvaVITSImpl::KorvaVITSImpl(const VoiceDescription &voice) {
+  const TextEncoderSizes &text = voice.text_encoder;
+  const FlowSizes &f = voice.flow;
+  const int32_t gin = voice.speakers.conditioned() ? voice.speakers.gin_channels : 0;
+  enc_p = register_module("enc_p", TextEncoder(text));
+  const DurationPredictorSizes &d = voice.duration_predictor;
+  if (d.stochastic) {
+    dp = register_module("dp", StochasticDurationPredictor(text.hidden_channels, d, gin));
+  } else {
+    dp_deterministic = register_module(
+        "dp", DurationPredictor(text.hidden_channels, d.filter_channels, d.kernel_size, gin));
+  }
+  flow = register_module("flow", Flow(text.inter_channels, text.hidden_channels, f.kernel_size,
+                                      f.dilation_rate, f.n_layers, f.n_couplings, gin));
+  dec = register_module("dec", Decoder(voice.decoder, text.inter_channels, gin));
+  if (gin > 0)
+    emb_g = register_module("emb_g", torch::nn::Embedding(voice.speakers.n_speakers, gin));
+}
+
+torch::Tensor KorvaVITSImpl::speaker_embedding(int64_t speaker) {
+  const int64_t count = emb_g ? emb_g->weight.size(0) : 1;
+  if (speaker < 0 || speaker >= count)
+    throw std::runtime_error("speaker " + std::to_string(speaker) + " out of range 0 to " +
+                             std::to_string(count - 1));
+  if (!emb_g) return {};
+  return emb_g->forward(torch::full({1}, speaker, torch::kLong)).unsqueeze(-1);
+}
+
+torch::Tensor KorvaVITSImpl::log_durations(const TextEncoderOutput &enc, float noise_scale_w,
+                                           const torch::Tensor &g) {
+  if (dp_deterministic) return dp_deterministic->forward(enc.x, enc.x_mask, g);
+  return dp->forward(enc.x, enc.x_mask, noise_scale_w, g);
 }
 
 void KorvaVITSImpl::skip_identity_layers(bool skip) {

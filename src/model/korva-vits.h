@@ -3,34 +3,41 @@
 // binder expects, and the inference pipeline from token ids to waveform.
 
 #include <torch/nn/module.h>
+#include <torch/nn/modules/embedding.h>
 #include <torch/nn/pimpl.h>
 
 #include "model/chunked-synthesis.h"
 #include "nn/coupling-flow.h"
+#include "nn/duration-predictor.h"
 #include "nn/hifigan-decoder.h"
 #include "nn/stochastic-duration-predictor.h"
 #include "nn/text-encoder.h"
+#include "voice/voice-description.h"
 
-// Longest utterance synthesis accepts, in decoder frames of 512 samples (about
-// 46 minutes). Synthesis memory no longer grows with it beyond the output
-// itself (2 KiB a frame) and the frame-rate latents (a few KiB a frame).
+// Longest utterance synthesis accepts, in decoder frames (with the constructed
+// voice's 512 samples a frame, about 46 minutes). Synthesis memory no longer
+// grows with it beyond the output itself (4 bytes a sample) and the frame-rate
+// latents (a few KiB a frame).
 constexpr int64_t kMaxFrames = 262144;
 
 struct KorvaVITSImpl : torch::nn::Module {
-  KorvaVITSImpl();
+  // The networks in the sizes `voice` gives; the default is the constructed voice.
+  explicit KorvaVITSImpl(const VoiceDescription &voice = {});
 
-  // ids int64 [1, N], lengths int64 [1] -> the waveform at 48 kHz, handed to
-  // `sink` window by window. Seeds the default generator from the process-wide
-  // seed counter and writes the diagnostic lines to stderr. Throws on
-  // non-finite durations or samples, or when T exceeds kMaxFrames. Returns false when the
-  // sink stopped it.
+  // ids int64 [1, N], lengths int64 [1] -> the waveform at the voice's rate,
+  // handed to `sink` window by window, spoken by `speaker` (0 .. n_speakers - 1;
+  // ignored by a voice of one speaker). Seeds the default generator from the
+  // process-wide seed counter and writes the diagnostic lines to stderr. Throws
+  // on non-finite durations or samples, when T exceeds kMaxFrames or for a speaker out of
+  // range. Returns false when the sink stopped it.
   bool synthesize(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
                   float noise_scale_w, float length_scale, WaveSink &sink,
-                  const ChunkSizes &sizes = {});
+                  const ChunkSizes &sizes = {}, int64_t speaker = 0);
 
-  // The same, collected into one [1, 512 * T] tensor.
+  // The same, collected into one [1, S * T] tensor.
   torch::Tensor infer(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
-                      float noise_scale_w, float length_scale, const ChunkSizes &sizes = {});
+                      float noise_scale_w, float length_scale, const ChunkSizes &sizes = {},
+                      int64_t speaker = 0);
 
   // Once the weights are bound: with skip, the coupling layers and residual steps
   // that they make exact identities are not run (the samples stay the same, bit
@@ -39,8 +46,19 @@ struct KorvaVITSImpl : torch::nn::Module {
 
   TextEncoder enc_p{nullptr};
   StochasticDurationPredictor dp{nullptr};
+  DurationPredictor dp_deterministic{nullptr};  // registered as "dp" in its place, where described
   Flow flow{nullptr};
   Decoder dec{nullptr};
+  torch::nn::Embedding emb_g{nullptr};  // speaker id -> [gin]; none for one speaker
+
+  // logw [1, 1, N] from whichever duration predictor the voice has; only the
+  // stochastic one draws noise.
+  torch::Tensor log_durations(const TextEncoderOutput &enc, float noise_scale_w,
+                              const torch::Tensor &g);
+
+ private:
+  // g [1, gin, 1] of `speaker`, or undefined for a voice of one speaker.
+  torch::Tensor speaker_embedding(int64_t speaker);
 };
 TORCH_MODULE(KorvaVITS);
 

@@ -7,8 +7,11 @@
 #include "nn/spline.h"
 
 ConvFlowImpl::ConvFlowImpl(int32_t in_channels, int32_t filter_channels, int32_t kernel_size,
-                           int32_t n_layers, int32_t num_bins)
-    : num_bins(num_bins), half_channels(in_channels / 2) {
+                           int32_t n_layers, int32_t num_bins, float tail_bound)
+    : num_bins(num_bins),
+      half_channels(in_channels / 2),
+      filter_channels(filter_channels),
+      tail_bound(tail_bound) {
   using torch::nn::Conv1dOptions;
   pre = register_module("pre", torch::nn::Conv1d(Conv1dOptions(half_channels, filter_channels, 1)));
   convs = register_module("convs", DDSConv(filter_channels, kernel_size, n_layers));
@@ -25,8 +28,8 @@ torch::Tensor ConvFlowImpl::forward(const torch::Tensor &x, const torch::Tensor 
   using torch::indexing::Ellipsis;
   using torch::indexing::Slice;
   const int64_t k = num_bins;
-  // The bin logits were trained scaled by sqrt(filter channels), fixed at 192.
-  const float scale = std::sqrt(192.0f);
+  // The bin logits were trained scaled by sqrt(filter channels).
+  const float scale = std::sqrt(static_cast<float>(filter_channels));
 
   auto halves = torch::split(x, {half_channels, half_channels}, 1);
   const auto &x0 = halves[0];
@@ -44,7 +47,8 @@ torch::Tensor ConvFlowImpl::forward(const torch::Tensor &x, const torch::Tensor 
       torch::constant_pad_nd(h.index({Ellipsis, Slice(2 * k, 3 * k - 1)}), {1, 1}, 0.0)
           .reshape({n, k + 1});
 
-  auto spline = spline_transform(x1.reshape({n}), widths, heights, derivatives, reverse, k);
+  auto spline = spline_transform(x1.reshape({n}), widths, heights, derivatives, reverse, k,
+                                 tail_bound);
   auto y1 = spline.outputs.reshape({batch, half_channels, time}) * x_mask;
   return torch::cat({x0, y1}, 1) * x_mask;
 }

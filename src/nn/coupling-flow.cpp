@@ -6,7 +6,7 @@
 
 ResidualCouplingLayerImpl::ResidualCouplingLayerImpl(int32_t channels, int32_t hidden_channels,
                                                      int32_t kernel_size, int32_t dilation_rate,
-                                                     int32_t n_layers)
+                                                     int32_t n_layers, int32_t gin_channels)
     : half_channels(channels / 2) {
   TORCH_CHECK(channels > 0 && channels % 2 == 0,
               "ResidualCouplingLayer: channels must be positive and even, got ", channels);
@@ -20,12 +20,13 @@ ResidualCouplingLayerImpl::ResidualCouplingLayerImpl(int32_t channels, int32_t h
     post->weight.zero_();
     post->bias.zero_();
   }
-  enc = register_module("enc", WaveNet(hidden_channels, kernel_size, dilation_rate, n_layers));
+  enc = register_module(
+      "enc", WaveNet(hidden_channels, kernel_size, dilation_rate, n_layers, gin_channels));
 }
 
 torch::Tensor ResidualCouplingLayerImpl::forward(const torch::Tensor &x,
                                                  const torch::Tensor &x_mask, bool reverse,
-                                                 const torch::Tensor & /*g*/) {
+                                                 const torch::Tensor &g) {
   auto x0 = x.narrow(1, 0, half_channels);
   auto x1 = x.narrow(1, half_channels, half_channels);
   torch::Tensor m;
@@ -33,7 +34,7 @@ torch::Tensor ResidualCouplingLayerImpl::forward(const torch::Tensor &x,
     m = torch::zeros_like(x1);  // what post gives, masked or not
   } else {
     auto hidden = pre->forward(x0) * x_mask;
-    hidden = enc->forward(hidden, x_mask);
+    hidden = enc->forward(hidden, x_mask, g);
     m = post->forward(hidden) * x_mask;
   }
   x1 = reverse ? (x1 - m) * x_mask : m + x1 * x_mask;
@@ -60,11 +61,13 @@ int FlowImpl::skip_identity_layers(bool skip) {
 }
 
 FlowImpl::FlowImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size,
-                   int32_t dilation_rate, int32_t n_layers, int32_t n_flows)
+                   int32_t dilation_rate, int32_t n_layers, int32_t n_flows,
+                   int32_t gin_channels)
     : n_flows(n_flows) {
   flows = register_module("flows", torch::nn::ModuleList());
   for (int32_t i = 0; i < n_flows; ++i) {
     flows->push_back(
-        ResidualCouplingLayer(channels, hidden_channels, kernel_size, dilation_rate, n_layers));
+        ResidualCouplingLayer(channels, hidden_channels, kernel_size, dilation_rate, n_layers,
+                              gin_channels));
   }
 }

@@ -13,9 +13,9 @@
 struct ResidualCouplingLayerImpl : torch::nn::Module {
   // channels must be even: the two halves have the same size.
   ResidualCouplingLayerImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size,
-                            int32_t dilation_rate, int32_t n_layers);
-  // x [B, channels, T], x_mask [B, 1, T] -> [B, channels, T]; the first half passes
-  // through unchanged. g (conditioning) is accepted for the caller's sake and ignored.
+                            int32_t dilation_rate, int32_t n_layers, int32_t gin_channels = 0);
+  // x [B, channels, T], x_mask [B, 1, T], g [B, gin, 1] or undefined (no speaker)
+  // -> [B, channels, T]; the first half passes through unchanged.
   torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask, bool reverse,
                         const torch::Tensor &g);
   // With skip, and when `post` outputs +0, forward takes that +0 shift without
@@ -34,7 +34,7 @@ TORCH_MODULE(ResidualCouplingLayer);
 // Container of the coupling layers; the caller walks `flows` itself.
 struct FlowImpl : torch::nn::Module {
   FlowImpl(int32_t channels, int32_t hidden_channels, int32_t kernel_size, int32_t dilation_rate,
-           int32_t n_layers, int32_t n_flows);
+           int32_t n_layers, int32_t n_flows, int32_t gin_channels = 0);
   // Frames on each side that one output frame of the whole reverse pass depends on.
   int64_t context_frames() const;
   // skip_if_identity on every layer; returns the layers skipped.

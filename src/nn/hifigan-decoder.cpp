@@ -10,32 +10,36 @@
 #include "nn/wn-conv.h"
 
 namespace {
-constexpr int32_t kLatentChannels = 192;
-constexpr int32_t kInitialChannels = 1024;
 constexpr double kStageSlope = 0.1;
 constexpr double kFinalSlope = 0.01;
 }  // namespace
 
-DecoderImpl::DecoderImpl() {
+DecoderImpl::DecoderImpl(const DecoderSizes &sizes, int32_t in_channels, int32_t gin_channels)
+    : n_kernels_(sizes.resblock_kernel_sizes.size()), samples_per_frame_(sizes.samples_per_frame()) {
+  const int32_t initial = sizes.upsample_initial_channel;
   conv_pre = register_module(
-      "conv_pre",
-      torch::nn::Conv1d(torch::nn::Conv1dOptions(kLatentChannels, kInitialChannels, 7).padding(3)));
+      "conv_pre", torch::nn::Conv1d(torch::nn::Conv1dOptions(in_channels, initial, 7).padding(3)));
   ups = register_module("ups", torch::nn::ModuleList());
   resblocks = register_module("resblocks", torch::nn::ModuleList());
-  const std::vector<int32_t> dilations(kResblockDilations.begin(), kResblockDilations.end());
-  int32_t channels = kInitialChannels;
-  for (size_t i = 0; i < kUpsampleRates.size(); ++i) {
-    const int32_t kernel = kUpsampleKernels[i];
-    const int32_t rate = kUpsampleRates[i];
+  int32_t channels = initial;
+  for (size_t i = 0; i < sizes.upsample_rates.size(); ++i) {
+    const int32_t kernel = sizes.upsample_kernel_sizes[i];
+    const int32_t rate = sizes.upsample_rates[i];
     ups->push_back(WNConvTranspose1d(channels, channels / 2, kernel, rate, (kernel - rate) / 2));
     channels /= 2;
-    for (int32_t resblock_kernel : kResblockKernels) {
-      resblocks->push_back(ResBlock(channels, resblock_kernel, dilations));
+    for (size_t j = 0; j < n_kernels_; ++j) {
+      resblocks->push_back(ResBlock(channels, sizes.resblock_kernel_sizes[j],
+                                    sizes.resblock_dilation_sizes[j], sizes.resblock));
     }
+    up_scopes_.push_back("korva::decoder.up" + std::to_string(i));
+    res_scopes_.push_back("korva::decoder.res" + std::to_string(i));
   }
   conv_post = register_module(
       "conv_post",
       torch::nn::Conv1d(torch::nn::Conv1dOptions(channels, 1, 7).padding(3).bias(false)));
+  if (gin_channels > 0)
+    cond = register_module("cond",
+                           torch::nn::Conv1d(torch::nn::Conv1dOptions(gin_channels, initial, 1)));
 }
 
 void DecoderImpl::use_bfloat16(bool on) {
@@ -49,12 +53,12 @@ int DecoderImpl::skip_identity_steps(bool skip) {
   return marked;
 }
 
-DecoderImpl::Reaches DecoderImpl::reaches() const {
-  const size_t n_kernels = kResblockKernels.size();
-  Reaches out{};
+std::vector<int64_t> DecoderImpl::reaches() const {
+  const size_t n_kernels = n_kernels_;
+  std::vector<int64_t> out(ups->size() + 1);
   // Walk back from one output sample, in samples of each stage's rate.
   int64_t reach = conv_post->options.kernel_size()->at(0) / 2;
-  for (size_t i = kUpsampleRates.size(); i-- > 0;) {
+  for (size_t i = ups->size(); i-- > 0;) {
     out[i] = reach;
     int64_t widest = 0;
     for (size_t j = 0; j < n_kernels; ++j)
@@ -71,34 +75,32 @@ DecoderImpl::Reaches DecoderImpl::reaches() const {
 
 int64_t DecoderImpl::context_frames() const { return reaches().back(); }
 
-torch::Tensor DecoderImpl::forward(const torch::Tensor &z) {
-  return forward_frames(z, 0, z.size(2));
+torch::Tensor DecoderImpl::forward(const torch::Tensor &z, const torch::Tensor &g) {
+  return forward_frames(z, 0, z.size(2), g);
 }
 
-torch::Tensor DecoderImpl::forward_frames(const torch::Tensor &z, int64_t begin, int64_t end) {
-  static constexpr const char *kUpScopes[] = {"korva::decoder.up0", "korva::decoder.up1",
-                                              "korva::decoder.up2", "korva::decoder.up3"};
-  static constexpr const char *kResScopes[] = {"korva::decoder.res0", "korva::decoder.res1",
-                                               "korva::decoder.res2", "korva::decoder.res3"};
-  const size_t n_kernels = kResblockKernels.size();
+torch::Tensor DecoderImpl::forward_frames(const torch::Tensor &z, int64_t begin, int64_t end,
+                                          const torch::Tensor &g) {
+  const size_t n_kernels = n_kernels_;
   const auto reach = reaches();
   torch::Tensor x;
   {
     RECORD_USER_SCOPE("korva::decoder.pre");
     x = conv_pre->forward(z);
+    if (cond && g.defined()) x = x + cond->forward(g);
   }
   // x holds samples [start, stop) of the stage's rate, `rate` samples a frame.
   int64_t start = 0, stop = z.size(2), rate = 1;
   for (size_t i = 0; i < ups->size(); ++i) {
     {
-      RECORD_USER_SCOPE(kUpScopes[i]);
+      RECORD_USER_SCOPE(up_scopes_[i]);
       const auto up = ups->ptr<WNConvTranspose1dImpl>(i);
       x = up->forward(torch::leaky_relu(x, kStageSlope));
       start *= up->stride;
       stop *= up->stride;
       rate *= up->stride;
     }
-    RECORD_USER_SCOPE(kResScopes[i]);
+    RECORD_USER_SCOPE(res_scopes_[i]);
     // The blocks' sum starts from the first block's output: adding it to zeros changes nothing.
     auto xs = resblocks->ptr<ResBlockImpl>(n_kernels * i)->forward(x);
     for (size_t j = 1; j < n_kernels; ++j)

@@ -6,21 +6,15 @@
 #include "nn/layer-norm2.h"
 #include "nn/relative-attention.h"
 
-namespace {
-
-constexpr int32_t kWindowSize = 4;  // relative offsets -4..+4
-
-}  // namespace
-
 RelPosTransformerImpl::RelPosTransformerImpl(int32_t hidden_channels, int32_t filter_channels,
                                              int32_t n_heads, int32_t n_layers,
-                                             int32_t kernel_size) {
+                                             int32_t kernel_size, int32_t window_size) {
   attn_layers = register_module("attn_layers", torch::nn::ModuleList());
   norm_layers_1 = register_module("norm_layers_1", torch::nn::ModuleList());
   ffn_layers = register_module("ffn_layers", torch::nn::ModuleList());
   norm_layers_2 = register_module("norm_layers_2", torch::nn::ModuleList());
   for (int32_t i = 0; i < n_layers; ++i) {
-    attn_layers->push_back(RelativeMultiHeadAttention(hidden_channels, n_heads, kWindowSize));
+    attn_layers->push_back(RelativeMultiHeadAttention(hidden_channels, n_heads, window_size));
     norm_layers_1->push_back(LayerNorm2(hidden_channels));
     ffn_layers->push_back(FeedForwardNetwork(hidden_channels, filter_channels, kernel_size));
     norm_layers_2->push_back(LayerNorm2(hidden_channels));

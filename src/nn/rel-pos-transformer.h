@@ -8,7 +8,7 @@
 
 struct RelPosTransformerImpl : torch::nn::Module {
   RelPosTransformerImpl(int32_t hidden_channels, int32_t filter_channels, int32_t n_heads,
-                        int32_t n_layers, int32_t kernel_size);
+                        int32_t n_layers, int32_t kernel_size, int32_t window_size = 4);
 
   // x [B, hidden, T], x_mask [B, 1, T] -> [B, hidden, T], zero at masked positions.
   torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask);

@@ -10,34 +10,38 @@ constexpr double kSlope = 0.1;
 }  // namespace
 
 ResBlockImpl::ResBlockImpl(int32_t channels, int32_t kernel_size,
-                           const std::vector<int32_t> &dilations) {
-  convs1 = register_module("convs1", torch::nn::ModuleList());
-  convs2 = register_module("convs2", torch::nn::ModuleList());
+                           const std::vector<int32_t> &dilations, int32_t type) {
+  convs1 = register_module(type == 1 ? "convs1" : "convs", torch::nn::ModuleList());
+  if (type == 1) convs2 = register_module("convs2", torch::nn::ModuleList());
   for (int32_t d : dilations) {
     convs1->push_back(
         WNConv1d(channels, channels, kernel_size, 1, d * (kernel_size - 1) / 2, d, 1));
-    convs2->push_back(WNConv1d(channels, channels, kernel_size, 1, (kernel_size - 1) / 2, 1, 1));
+    if (convs2)
+      convs2->push_back(WNConv1d(channels, channels, kernel_size, 1, (kernel_size - 1) / 2, 1, 1));
   }
 }
 
 int64_t ResBlockImpl::context_samples() const {
   int64_t samples = 0;
   for (const auto &conv : *convs1) samples += conv->as<WNConv1dImpl>()->padding;
-  for (const auto &conv : *convs2) samples += conv->as<WNConv1dImpl>()->padding;
+  if (convs2)
+    for (const auto &conv : *convs2) samples += conv->as<WNConv1dImpl>()->padding;
   return samples;
 }
 
 void ResBlockImpl::use_bfloat16(bool on) {
   for (auto *list : {&convs1, &convs2})
-    for (const auto &conv : **list) conv->as<WNConv1dImpl>()->keep_bfloat16_copy(on);
+    if (*list)
+      for (const auto &conv : **list) conv->as<WNConv1dImpl>()->keep_bfloat16_copy(on);
   bfloat16 = on;
 }
 
 int ResBlockImpl::skip_identity_steps(bool skip) {
-  skipped.assign(convs2->size(), false);
+  skipped.assign(convs1->size(), false);
   int marked = 0;
-  for (size_t n = 0; skip && n < convs2->size(); ++n) {
-    const auto conv = convs2->ptr<WNConv1dImpl>(n);
+  for (size_t n = 0; skip && n < convs1->size(); ++n) {
+    // A step's last convolution decides: the second, or the only one of type 2.
+    const auto conv = (convs2 ? convs2 : convs1)->ptr<WNConv1dImpl>(n);
     skipped[n] = outputs_positive_zero(conv->weight, conv->bias);
     marked += skipped[n] ? 1 : 0;
   }
@@ -54,7 +58,7 @@ torch::Tensor ResBlockImpl::forward(const torch::Tensor &x_in) {
       t = torch::zeros_like(x);
     } else {
       t = convs1->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu(x, kSlope).to(compute_type));
-      t = convs2->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu_(t, kSlope));
+      if (convs2) t = convs2->ptr<WNConv1dImpl>(n)->forward(torch::leaky_relu_(t, kSlope));
     }
     // t is a fresh tensor (a new one in float32 when computed in bfloat16): sum into it.
     x = t.to(torch::kFloat).add_(x);

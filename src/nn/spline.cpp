@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr float kTailBound = 5.0f;
 constexpr float kMinBinWidth = 0.001f;
 constexpr float kMinBinHeight = 0.001f;
 constexpr float kMinDerivative = 0.001f;
@@ -25,19 +24,19 @@ float end_derivative() {
 }
 
 struct Bins {
-  torch::Tensor knots;  // [M, K + 1], pinned to -5 and 5 at the ends
+  torch::Tensor knots;  // [M, K + 1], pinned to -b and b at the ends
   torch::Tensor sizes;  // [M, K], differences of the knots
 };
 
-// Softmax sizes, floored at min_size, laid out as knots across [-5, 5].
-Bins make_bins(const torch::Tensor &unnormalised, float min_size, int64_t num_bins) {
+// Softmax sizes, floored at min_size, laid out as knots across [-b, b].
+Bins make_bins(const torch::Tensor &unnormalised, float min_size, int64_t num_bins, float b) {
   const float scale = 1.0f - static_cast<float>(num_bins) * min_size;
   auto sizes = min_size + scale * torch::softmax(unnormalised, -1);
   auto knots = torch::constant_pad_nd(torch::cumsum(sizes, -1), {1, 0}, 0.0);
-  knots = 2 * kTailBound * knots + (-kTailBound);
+  knots = 2 * b * knots + (-b);
   // Rounding in the cumulative sum would otherwise leave the ends off the tails.
-  knots.index_put_({Slice(), 0}, -kTailBound);
-  knots.index_put_({Slice(), num_bins}, kTailBound);
+  knots.index_put_({Slice(), 0}, -b);
+  knots.index_put_({Slice(), num_bins}, b);
   sizes = knots.index({Slice(), Slice(1)}) - knots.index({Slice(), Slice(0, num_bins)});
   return {knots, sizes};
 }
@@ -64,8 +63,8 @@ torch::Tensor spline_bin_index(const torch::Tensor &knots, const torch::Tensor &
 
 SplineOutput spline_transform(const torch::Tensor &inputs, const torch::Tensor &widths,
                               const torch::Tensor &heights, const torch::Tensor &derivatives,
-                              bool reverse, int64_t num_bins) {
-  auto inside = (inputs >= -kTailBound).logical_and(inputs <= kTailBound);
+                              bool reverse, int64_t num_bins, float tail_bound) {
+  auto inside = (inputs >= -tail_bound).logical_and(inputs <= tail_bound);
   auto outside = inside.logical_not();
   auto outputs = torch::zeros_like(inputs);
   auto logabsdet = torch::zeros_like(inputs);
@@ -79,8 +78,8 @@ SplineOutput spline_transform(const torch::Tensor &inputs, const torch::Tensor &
   ud.index_put_({Slice(), 0}, end);
   ud.index_put_({Slice(), num_bins}, end);
 
-  const auto w = make_bins(widths.index({inside}), kMinBinWidth, num_bins);
-  const auto h = make_bins(heights.index({inside}), kMinBinHeight, num_bins);
+  const auto w = make_bins(widths.index({inside}), kMinBinWidth, num_bins, tail_bound);
+  const auto h = make_bins(heights.index({inside}), kMinBinHeight, num_bins, tail_bound);
   auto d = kMinDerivative + torch::softplus(ud, 1, 20);
 
   auto b = spline_bin_index(reverse ? h.knots : w.knots, x).clamp(0, num_bins - 1).unsqueeze(-1);

@@ -1,5 +1,5 @@
 #pragma once
-// Monotone rational-quadratic spline on [-5, 5] with identity tails, one spline per
+// Monotone rational-quadratic spline on [-b, b] (b = 5 by default) with identity tails, one spline per
 // input value; the invertible element-wise map inside the duration predictor's flows.
 
 #include <torch/types.h>
@@ -13,11 +13,12 @@ struct SplineOutput {
 
 // inputs [N]; widths, heights [N, num_bins] and derivatives [N, num_bins + 1], all
 // unnormalised. Only the inner derivative columns are used: the end columns are
-// replaced on a copy, the caller's tensor stays untouched. Values outside [-5, 5]
-// (and NaN) pass through with logabsdet 0. reverse computes f^-1 instead of f.
+// replaced on a copy, the caller's tensor stays untouched. Values outside
+// [-tail_bound, tail_bound] (and NaN) pass through with logabsdet 0. reverse
+// computes f^-1 instead of f.
 SplineOutput spline_transform(const torch::Tensor &inputs, const torch::Tensor &widths,
                               const torch::Tensor &heights, const torch::Tensor &derivatives,
-                              bool reverse, int64_t num_bins);
+                              bool reverse, int64_t num_bins, float tail_bound = 5.0f);
 
 // knots [M, K + 1] increasing, values [M] -> int64 [M]: the bin whose left knot is the
 // last one <= value. A value on a knot belongs to the bin starting there; the right end

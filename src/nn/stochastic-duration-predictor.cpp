@@ -10,24 +10,19 @@
 
 namespace {
 
-constexpr int32_t kChannels = 192;
-constexpr int32_t kFilterChannels = 192;
-constexpr int32_t kKernelSize = 3;
-constexpr int32_t kLayers = 3;
-constexpr int32_t kSplineFlows = 4;
 constexpr int32_t kFlowChannels = 2;
-constexpr int32_t kBins = 10;
 
 torch::nn::Conv1d conv_1x1(int32_t in, int32_t out) {
   return torch::nn::Conv1d(torch::nn::Conv1dOptions(in, out, 1));
 }
 
 // Entry 0 the affine step, then the spline flows; the channel flips live in forward.
-torch::nn::ModuleList make_flows() {
+torch::nn::ModuleList make_flows(const DurationPredictorSizes &s) {
   torch::nn::ModuleList flows;
   flows->push_back(ElementwiseAffine(kFlowChannels));
-  for (int32_t i = 0; i < kSplineFlows; ++i) {
-    flows->push_back(ConvFlow(kFlowChannels, kFilterChannels, kKernelSize, kLayers, kBins));
+  for (int32_t i = 0; i < s.n_flows; ++i) {
+    flows->push_back(ConvFlow(kFlowChannels, s.filter_channels, s.kernel_size, s.n_dds_layers,
+                              s.num_bins, s.tail_bound));
   }
   return flows;
 }
@@ -54,30 +49,43 @@ void print_step(int step, int flow, const torch::Tensor &z) {
 
 }  // namespace
 
-StochasticDurationPredictorImpl::StochasticDurationPredictorImpl() {
-  pre = register_module("pre", conv_1x1(kChannels, kFilterChannels));
-  convs = register_module("convs", DDSConv(kFilterChannels, kKernelSize, kLayers));
-  proj = register_module("proj", conv_1x1(kFilterChannels, kFilterChannels));
-  flows = register_module("flows", make_flows());
-  post_pre = register_module("post_pre", conv_1x1(1, kFilterChannels));
-  post_convs = register_module("post_convs", DDSConv(kFilterChannels, kKernelSize, kLayers));
-  post_proj = register_module("post_proj", conv_1x1(kFilterChannels, kFilterChannels));
-  post_flows = register_module("post_flows", make_flows());
+StochasticDurationPredictorImpl::StochasticDurationPredictorImpl(
+    int32_t in_channels, const DurationPredictorSizes &s, int32_t gin_channels)
+    : n_flows(s.n_flows) {
+  const int32_t filter = s.filter_channels;
+  pre = register_module("pre", conv_1x1(in_channels, filter));
+  convs = register_module("convs", DDSConv(filter, s.kernel_size, s.n_dds_layers));
+  proj = register_module("proj", conv_1x1(filter, filter));
+  flows = register_module("flows", make_flows(s));
+  post_pre = register_module("post_pre", conv_1x1(1, filter));
+  post_convs = register_module("post_convs", DDSConv(filter, s.kernel_size, s.n_dds_layers));
+  post_proj = register_module("post_proj", conv_1x1(filter, filter));
+  post_flows = register_module("post_flows", make_flows(s));
+  if (gin_channels > 0) cond = register_module("cond", conv_1x1(gin_channels, filter));
+}
+
+std::vector<int> StochasticDurationPredictorImpl::flow_order() const {
+  std::vector<int> order;
+  for (int k = n_flows; k >= 2; --k) order.push_back(k);
+  order.push_back(0);
+  return order;
 }
 
 torch::Tensor StochasticDurationPredictorImpl::forward(const torch::Tensor &x,
                                                        const torch::Tensor &x_mask,
-                                                       float noise_scale) {
+                                                       float noise_scale, const torch::Tensor &g) {
   using torch::indexing::Slice;
   auto h = pre->forward(x);
+  if (cond && g.defined()) h = h + cond->forward(g);
   h = convs->forward(h, x_mask, torch::Tensor());
   h = proj->forward(h) * x_mask;
 
   auto z = torch::randn({x.size(0), kFlowChannels, x.size(2)}, x.options()) * noise_scale;
   print_first_group(z, h);
 
-  for (size_t step = 0; step < kSdpFlowOrder.size(); ++step) {
-    const int k = kSdpFlowOrder[step];
+  const std::vector<int> order = flow_order();
+  for (size_t step = 0; step < order.size(); ++step) {
+    const int k = order[step];
     z = torch::flip(z, {1});
     if (k != 0) {
       z = flows[k]->as<ConvFlowImpl>()->forward(z, x_mask, h, true);

@@ -8,18 +8,24 @@
 #include <torch/nn/modules/conv.h>
 #include <torch/nn/pimpl.h>
 
-#include <array>
+#include <vector>
 
 #include "nn/dds-conv.h"
-
-// Flows applied in reverse, one per step; flows[1] is trained but never run at inference.
-constexpr std::array<int, 4> kSdpFlowOrder = {4, 3, 2, 0};
+#include "voice/voice-description.h"
 
 struct StochasticDurationPredictorImpl : torch::nn::Module {
-  StochasticDurationPredictorImpl();
-  // x [B, 192, T], x_mask [B, 1, T] -> logw [B, 1, T]. Draws the noise from the default
-  // generator, prints "[sdp]" lines and dumps under "C:/tmp/" when that directory exists.
-  torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask, float noise_scale);
+  // in_channels: the text encoder's hidden width; gin_channels > 0 adds the speaker `cond`.
+  explicit StochasticDurationPredictorImpl(int32_t in_channels = 192,
+                                           const DurationPredictorSizes &sizes = {},
+                                           int32_t gin_channels = 0);
+  // x [B, in, T], x_mask [B, 1, T], g [B, gin, 1] or undefined -> logw [B, 1, T]. Draws the
+  // noise from the default generator, prints "[sdp]" lines and dumps under "C:/tmp/" when
+  // that directory exists.
+  torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask, float noise_scale,
+                        const torch::Tensor &g = {});
+  // Flows applied in reverse, one per step: n_flows down to 2, then the affine step 0;
+  // flows[1] is trained but never run at inference.
+  std::vector<int> flow_order() const;
 
   torch::nn::Conv1d pre{nullptr};
   DDSConv convs{nullptr};
@@ -30,5 +36,7 @@ struct StochasticDurationPredictorImpl : torch::nn::Module {
   DDSConv post_convs{nullptr};
   torch::nn::Conv1d post_proj{nullptr};
   torch::nn::ModuleList post_flows{nullptr};
+  torch::nn::Conv1d cond{nullptr};  // speaker -> filter channels, added after pre; or none
+  int32_t n_flows;
 };
 TORCH_MODULE(StochasticDurationPredictor);

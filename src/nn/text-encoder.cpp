@@ -4,23 +4,14 @@
 
 #include <cmath>
 
-namespace {
-
-constexpr int32_t kVocabSize = 49;
-constexpr int32_t kHiddenChannels = 192;
-constexpr int32_t kFilterChannels = 768;
-constexpr int32_t kHeads = 2;
-constexpr int32_t kLayers = 6;
-constexpr int32_t kKernelSize = 3;
-
-}  // namespace
-
-TextEncoderImpl::TextEncoderImpl() {
-  emb = register_module("emb", torch::nn::Embedding(kVocabSize, kHiddenChannels));
+TextEncoderImpl::TextEncoderImpl(const TextEncoderSizes &sizes)
+    : hidden_channels(sizes.hidden_channels), inter_channels(sizes.inter_channels) {
+  emb = register_module("emb", torch::nn::Embedding(sizes.n_vocab, hidden_channels));
   encoder = register_module(
-      "encoder", RelPosTransformer(kHiddenChannels, kFilterChannels, kHeads, kLayers, kKernelSize));
+      "encoder", RelPosTransformer(hidden_channels, sizes.filter_channels, sizes.n_heads,
+                                   sizes.n_layers, sizes.kernel_size, sizes.window_size));
   proj = register_module(
-      "proj", torch::nn::Conv1d(torch::nn::Conv1dOptions(kHiddenChannels, 2 * kHiddenChannels, 1)));
+      "proj", torch::nn::Conv1d(torch::nn::Conv1dOptions(hidden_channels, 2 * inter_channels, 1)));
 }
 
 TextEncoderOutput TextEncoderImpl::forward(const torch::Tensor &ids, const torch::Tensor &lengths) {
@@ -30,7 +21,7 @@ TextEncoderOutput TextEncoderImpl::forward(const torch::Tensor &ids, const torch
               "text encoder: expected one length per sequence, got lengths ", lengths.sizes(),
               " for ids ", ids.sizes());
   // The scale is rounded to float32 first, as the trained model computed it.
-  auto x = emb(ids).transpose(1, 2) * std::sqrt(static_cast<float>(kHiddenChannels));
+  auto x = emb(ids).transpose(1, 2) * std::sqrt(static_cast<float>(hidden_channels));
 
   const int64_t t = x.size(2);
   auto positions = torch::arange(t, torch::kLong).unsqueeze(0);
@@ -38,7 +29,7 @@ TextEncoderOutput TextEncoderImpl::forward(const torch::Tensor &ids, const torch
 
   x = encoder(x * x_mask, x_mask);
   auto stats = proj(x) * x_mask;
-  auto m_p = stats.slice(1, 0, kHiddenChannels);
-  auto logs_p = stats.slice(1, kHiddenChannels, 2 * kHiddenChannels);
+  auto m_p = stats.slice(1, 0, inter_channels);
+  auto logs_p = stats.slice(1, inter_channels, 2 * inter_channels);
   return {x, m_p, logs_p, x_mask};
 }

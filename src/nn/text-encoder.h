@@ -8,22 +8,24 @@
 #include <torch/nn/pimpl.h>
 
 #include "nn/rel-pos-transformer.h"
+#include "voice/voice-description.h"
 
 struct TextEncoderOutput {
-  torch::Tensor x;       // [B, 192, T] hidden features
-  torch::Tensor m_p;     // [B, 192, T] prior mean
-  torch::Tensor logs_p;  // [B, 192, T] prior log standard deviation
+  torch::Tensor x;       // [B, hidden, T] hidden features
+  torch::Tensor m_p;     // [B, inter, T] prior mean
+  torch::Tensor logs_p;  // [B, inter, T] prior log standard deviation
   torch::Tensor x_mask;  // [B, 1, T], 1 inside each sequence, 0 beyond it
 };
 
 struct TextEncoderImpl : torch::nn::Module {
-  TextEncoderImpl();
+  explicit TextEncoderImpl(const TextEncoderSizes &sizes = {});
 
-  // ids int64 [B, T] (0..48), lengths int64 [B]. Features beyond a length are zero.
+  // ids int64 [B, T] (0 .. n_vocab - 1), lengths int64 [B]. Features beyond a length are zero.
   TextEncoderOutput forward(const torch::Tensor &ids, const torch::Tensor &lengths);
 
   torch::nn::Embedding emb{nullptr};
   RelPosTransformer encoder{nullptr};
   torch::nn::Conv1d proj{nullptr};
+  int32_t hidden_channels, inter_channels;
 };
 TORCH_MODULE(TextEncoder);

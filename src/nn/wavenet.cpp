@@ -7,7 +7,7 @@
 #include "nn/wn-conv.h"
 
 WaveNetImpl::WaveNetImpl(int32_t hidden_channels, int32_t kernel_size, int32_t dilation_rate,
-                         int32_t n_layers)
+                         int32_t n_layers, int32_t gin_channels)
     : hidden_channels(hidden_channels), n_layers(n_layers) {
   in_layers = register_module("in_layers", torch::nn::ModuleList());
   res_skip_layers = register_module("res_skip_layers", torch::nn::ModuleList());
@@ -20,6 +20,8 @@ WaveNetImpl::WaveNetImpl(int32_t hidden_channels, int32_t kernel_size, int32_t d
     const int32_t res_skip_channels = i < n_layers - 1 ? 2 * h : h;
     res_skip_layers->push_back(WNConv1d(h, res_skip_channels, 1, 1, 0, 1, 1));
   }
+  if (gin_channels > 0)
+    cond_layer = register_module("cond_layer", WNConv1d(gin_channels, 2 * h * n_layers, 1, 1, 0, 1, 1));
 }
 
 int64_t WaveNetImpl::context_frames() const {
@@ -28,12 +30,15 @@ int64_t WaveNetImpl::context_frames() const {
   return frames;
 }
 
-torch::Tensor WaveNetImpl::forward(const torch::Tensor &x_in, const torch::Tensor &x_mask) {
+torch::Tensor WaveNetImpl::forward(const torch::Tensor &x_in, const torch::Tensor &x_mask,
+                                   const torch::Tensor &g) {
   const int64_t h = hidden_channels;
   auto x = x_in;
   auto output = torch::zeros_like(x);
+  const torch::Tensor speaker = cond_layer && g.defined() ? cond_layer->forward(g) : torch::Tensor();
   for (int32_t i = 0; i < n_layers; ++i) {
     auto gates = in_layers->ptr<WNConv1dImpl>(i)->forward(x);
+    if (speaker.defined()) gates = gates + speaker.narrow(1, 2 * h * i, 2 * h);
     auto acts = torch::tanh(gates.narrow(1, 0, h)) * torch::sigmoid(gates.narrow(1, h, h));
     auto rs = res_skip_layers->ptr<WNConv1dImpl>(i)->forward(acts);
     if (i < n_layers - 1) {

@@ -99,6 +99,21 @@ def check_usage_errors(c):
                          "--sentence-silence needs 0 to 60 seconds")
     c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--ssml=yes", "hi"], 2,
                      "option '--ssml=yes' takes no value")
+
+    for option, value, reason in (
+            ("--rate", "22050", "--rate is 48000 or native"),
+            ("--format", "f64", "--format is wav or f32"),
+            ("--ids", "0,,3", "--ids needs token ids separated by commas"),
+            ("--ids", "0,-1", "--ids needs token ids"),
+            ("--seed", "-2", "--seed needs a whole number"),
+            ("--noise-scale", "-0.1", "--noise-scale needs a non-negative number"),
+            ("--length-scale", "0", "--length-scale needs a positive number"),
+            ("--speaker", "", "--speaker needs a speaker id or name")):
+        c.expect_failure(["speak", "-m", "v.pt", "-o", wav, option, value, "hi"], 2, reason)
+    c.expect_failure(["speak", "-m", "v.pt", "-o", wav, "--ids", "0,1,0", "hi"], 2,
+                     "either TEXT or --ids")
+    c.expect_failure(["speak", "-m", "v.pt", "-o", "-", "--stream", "--format", "f32", "hi"], 2,
+                     "--stream speaks text as 16-bit PCM")
     c.expect_failure(["inspect"], 2, "exactly one archive")
     c.expect_failure(["inspect", "a.pt", "b.pt"], 2, "exactly one archive")
     c.expect(not os.path.exists(wav), "no WAV file after usage errors")

@@ -96,10 +96,10 @@ TEST_F(ChunkedSynthesis, NothingBeyondTheContextDependsOnAFrame) {
   EXPECT_GT(flow_delta[frame - flow_context].item<float>(), 0.0f);
 
   const auto wave_delta = (dec_->forward(changed) - dec_->forward(z_p_)).abs().view({-1});
-  const int64_t reach = dec_->context_frames() * kSamplesPerFrame;
-  const int64_t first = frame * kSamplesPerFrame;
+  const int64_t reach = dec_->context_frames() * dec_->samples_per_frame();
+  const int64_t first = frame * dec_->samples_per_frame();
   EXPECT_EQ(wave_delta.slice(0, 0, first - reach).max().item<float>(), 0.0f);
-  EXPECT_EQ(wave_delta.slice(0, first + kSamplesPerFrame + reach).max().item<float>(), 0.0f);
+  EXPECT_EQ(wave_delta.slice(0, first + dec_->samples_per_frame() + reach).max().item<float>(), 0.0f);
   EXPECT_GT(wave_delta.slice(0, first - reach, first).max().item<float>(), 0.0f);
 }
 
@@ -118,7 +118,7 @@ TEST_F(ChunkedSynthesis, WindowsGiveTheWholeUtteranceSamplesAndLines) {
   ASSERT_TRUE(synthesize_chunked(*flow_, *dec_, z_p_, mask_, windows, {1, 8, 3}));
   const auto lines = inference_lines(testing::internal::GetCapturedStderr());
 
-  EXPECT_EQ(windows.total, kFrames * kSamplesPerFrame);
+  EXPECT_EQ(windows.total, kFrames * dec_->samples_per_frame());
   EXPECT_GT(windows.writes, 6);
   ASSERT_EQ(windows.wave().sizes(), whole.sizes());
   EXPECT_LE((windows.wave() - whole).abs().max().item<float>(), 1e-5f);

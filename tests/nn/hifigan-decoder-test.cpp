@@ -57,7 +57,7 @@ TEST(Decoder, UpsamplingAndResidualPaddings) {
   const int expected_padding[] = {4, 4, 2, 1};
   for (int i = 0; i < 4; ++i) {
     auto up = dec->ups->ptr<WNConvTranspose1dImpl>(i);
-    EXPECT_EQ(up->stride, kUpsampleRates[i]);
+    EXPECT_EQ(up->stride, DecoderSizes().upsample_rates[static_cast<size_t>(i)]);
     EXPECT_EQ(up->padding, expected_padding[i]);
   }
   // Kernel 11 block: dilated paddings 5, 15, 25; plain ones 5 each.
@@ -65,7 +65,7 @@ TEST(Decoder, UpsamplingAndResidualPaddings) {
   const int dilated[] = {5, 15, 25};
   for (int n = 0; n < 3; ++n) {
     EXPECT_EQ(block->convs1->ptr<WNConv1dImpl>(n)->padding, dilated[n]);
-    EXPECT_EQ(block->convs1->ptr<WNConv1dImpl>(n)->dilation, kResblockDilations[n]);
+    EXPECT_EQ(block->convs1->ptr<WNConv1dImpl>(n)->dilation, DecoderSizes().resblock_dilation_sizes[2][static_cast<size_t>(n)]);
     EXPECT_EQ(block->convs2->ptr<WNConv1dImpl>(n)->padding, 5);
     EXPECT_EQ(block->convs2->ptr<WNConv1dImpl>(n)->dilation, 1);
   }
@@ -86,7 +86,7 @@ TEST(Decoder, MakesBoundedAudioOf512SamplesPerFrame) {
 
 TEST(ResBlock, KeepsTheLengthForEveryKernel) {
   torch::NoGradGuard no_grad;
-  for (int32_t kernel : kResblockKernels) {
+  for (int32_t kernel : DecoderSizes().resblock_kernel_sizes) {
     ResBlock block(4, kernel, std::vector<int32_t>{1, 3, 5});
     EXPECT_EQ(block->forward(torch::randn({1, 4, 13})).sizes().vec(), (Shape{1, 4, 13}));
   }

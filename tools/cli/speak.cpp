@@ -3,12 +3,12 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +19,7 @@
 #include "command.h"
 #include "input-text.h"
 #include "timing-files.h"
+#include "speak-options.h"
 #include "korva.h"
 
 namespace {
@@ -28,7 +29,9 @@ constexpr const char *kDefaultOutput = "out.wav";
 constexpr const char *kHelp =
     "usage: korva speak [-m VOICE.pt] [-o OUT] [--speed S] [--stream] [--precision P]\n"
     "                   [--espeak-data DIR] [--raw-text] [--ssml] [--sentence-silence S]\n"
-    "                   [--timings F.json] [--subtitles F.vtt] [TEXT ...]\n"
+    "                   [--timings F.json] [--subtitles F.vtt] [--speaker N|NAME] [--seed N]\n"
+    "                   [--rate R] [--noise-scale X] [--noise-scale-w X] [--length-scale X]\n"
+    "                   [--format F] [--ids 0,12,0,... | TEXT ...]\n"
     "\n"
     "Speaks TEXT (the words joined by spaces; standard input when none is given)\n"
     "with the voice in the weights archive VOICE.pt.\n"
@@ -51,22 +54,19 @@ constexpr const char *kHelp =
     "                         silence between sentences (default 0.2)\n"
     "      --timings F.json   write each word's and phoneme's start and end sample\n"
     "      --subtitles F.vtt  write the words as WebVTT subtitle cues\n"
+    "      --speaker N|NAME   speaker of a voice of several, by id or by name (default 0)\n"
+    "      --ids 0,12,0,...   token ids, framed as the voice frames them, instead of text\n"
+    "      --seed N           seed of this request (default: the process-wide counter)\n"
+    "      --noise-scale X    prior noise (default: the voice's own)\n"
+    "      --noise-scale-w X  duration noise (default: the voice's own)\n"
+    "      --length-scale X   duration scale, overriding --speed (default: the voice's own)\n"
+    "      --rate R           48000 (default) or native: the voice's own sample rate\n"
+    "      --format F         wav (default), or f32: raw little-endian float32 samples of the\n"
+    "                         decoder output, not normalised, written to -o\n"
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
     "The library's progress lines go to standard error.\n";
-
-float parse_speed(const std::string &text) {
-  const char *begin = text.c_str();
-  char *end = nullptr;
-  errno = 0;
-  const float speed = std::strtof(begin, &end);
-  // The library would quietly fall back to its slow default for 0, negatives and NaN.
-  if (end == begin || *end != '\0' || errno == ERANGE || !std::isfinite(speed) || speed <= 0.0f) {
-    throw UsageError("--speed needs a positive number, got '" + text + "'");
-  }
-  return speed;
-}
 
 // Holds the process-wide voice for the lifetime of one command.
 class LoadedVoice {
@@ -104,13 +104,35 @@ void stream_to_stdout(const std::string &text, const korva_options &options) {
   if (write_failed) throw CommandError("cannot write the audio to standard output");
 }
 
-// The whole utterance, peak-normalised as korva_tts normalises it.
-std::vector<float> synthesise(const std::string &text, const korva_options &options) {
+// The whole utterance, from the text or (when there are any) from the ids, as
+// the decoder made it.
+std::vector<float> synthesise(const std::string &text, const std::vector<int32_t> &ids,
+                              const korva_options &options) {
   std::vector<float> samples;
-  if (korva_synthesize(text.c_str(), &options, collect_chunk, &samples) != 0)
-    throw CommandError(std::string("synthesis failed: ") + korva_last_error());
-  normalise_peak(samples.data(), static_cast<int64_t>(samples.size()));
+  int status = 0;
+  if (!ids.empty()) {
+    status = korva_synthesize_ids(ids.data(), static_cast<int>(ids.size()), &options,
+                                  collect_chunk, &samples);
+  } else {
+    status = korva_synthesize(text.c_str(), &options, collect_chunk, &samples);
+  }
+  if (status != 0) throw CommandError(std::string("synthesis failed: ") + korva_last_error());
   return samples;
+}
+
+// Raw little-endian float32, whatever the host's byte order.
+void write_f32(const std::string &path, const std::vector<float> &samples) {
+  std::vector<unsigned char> bytes(samples.size() * 4);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &samples[i], sizeof bits);
+    for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
+  }
+  FILE *file = path == "-" ? stdout : std::fopen(path.c_str(), "wb");
+  if (!file) throw CommandError("cannot write '" + path + "'");
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool closed = path == "-" ? std::fflush(file) == 0 : std::fclose(file) == 0;
+  if (!written || !closed) throw CommandError("cannot write '" + path + "'");
 }
 
 void write_to_stdout(const std::vector<float> &samples) {
@@ -143,11 +165,9 @@ float parse_silence(const std::string &text) {
   return seconds;
 }
 
-// The request the command line describes; timings go to *timings.
-korva_options request_options(const ParsedArgs &args, std::vector<TimedWord> *timings) {
-  korva_options options;
-  korva_options_default(&options, sizeof options);
-  if (args.value("speed")) options.speed = parse_speed(*args.value("speed"));
+// The text options and the timing callback, on top of speak_request's.
+void add_text_options(const ParsedArgs &args, korva_options &options,
+                      std::vector<TimedWord> *timings) {
   options.normalize = args.value("raw-text") ? 0 : 1;
   options.ssml = args.value("ssml") ? 1 : 0;
   if (args.value("sentence-silence"))
@@ -156,7 +176,6 @@ korva_options request_options(const ParsedArgs &args, std::vector<TimedWord> *ti
     options.on_timing = collect_timing;
     options.timing_user = timings;
   }
-  return options;
 }
 
 // --timings and --subtitles, once the audio is written.
@@ -197,7 +216,12 @@ std::string voice_path(const ParsedArgs &args) {
 
 int run_speak(const ParsedArgs &args) {
   std::vector<TimedWord> timings;
-  const korva_options options = request_options(args, &timings);
+  korva_options options = speak_request(args);
+  add_text_options(args, options, &timings);
+  const SpeakFormat format = speak_format(args);
+  const bool from_ids = args.value("ids").has_value();
+  const std::vector<int32_t> ids =
+      from_ids ? parse_ids(*args.value("ids")) : std::vector<int32_t>();
   const std::string output = args.value("output").value_or(kDefaultOutput);
   const auto espeak_data = args.value("espeak-data");
   const bool stream = args.value("stream").has_value();
@@ -205,6 +229,12 @@ int run_speak(const ParsedArgs &args) {
       args.value("precision") ? parse_precision(*args.value("precision")) : KORVA_PRECISION_FP32;
   if (stream && output != "-") {
     throw UsageError("--stream writes raw PCM to standard output: use it with -o -");
+  }
+  if (stream && (format != SpeakFormat::kWav || from_ids)) {
+    throw UsageError("--stream speaks text as 16-bit PCM: not with --ids or --format f32");
+  }
+  if (from_ids && !args.operands.empty()) {
+    throw UsageError("give either TEXT or --ids, not both");
   }
   if (output == "-" && isatty(STDOUT_FILENO)) {
     throw UsageError("refusing to write raw audio to a terminal: redirect it or use -o FILE.wav");
@@ -216,14 +246,20 @@ int run_speak(const ParsedArgs &args) {
   }
 
   const std::string voice = voice_path(args);
-  const std::string text = input_text(args.operands);
+  const std::string text = from_ids ? std::string() : input_text(args.operands);
   LoadedVoice loaded(voice, espeak_data ? espeak_data->c_str() : nullptr);
   if (stream) {
     stream_to_stdout(text, options);
     write_timing_files(args, timings, output_rate(options), text);
     return 0;
   }
-  const std::vector<float> samples = synthesise(text, options);
+  std::vector<float> samples = synthesise(text, ids, options);
+  if (format == SpeakFormat::kF32) {
+    write_f32(output, samples);
+    return 0;
+  }
+  // Peak-normalised, as korva_tts normalises it.
+  normalise_peak(samples.data(), static_cast<int64_t>(samples.size()));
   if (output == "-") {
     write_to_stdout(samples);
   } else {
@@ -249,7 +285,15 @@ const Command &speak_command() {
                                 {"ssml", 0, true},
                                 {"sentence-silence", 0},
                                 {"timings", 0},
-                                {"subtitles", 0}},
+                                {"subtitles", 0},
+                                {"speaker", 0},
+                                {"ids", 0},
+                                {"seed", 0},
+                                {"noise-scale", 0},
+                                {"noise-scale-w", 0},
+                                {"length-scale", 0},
+                                {"rate", 0},
+                                {"format", 0}},
                                run_speak};
   return command;
 }
