@@ -100,6 +100,12 @@ class IdWriter {
 }  // namespace
 
 int tokenize(const char *phonemes, int32_t *out, int capacity) {
+  const int count = tokenize_quietly(phonemes, out, capacity);
+  if (phonemes && capacity >= 0 && (out || capacity == 0)) print_summary(out, count);
+  return count;
+}
+
+int tokenize_quietly(const char *phonemes, int32_t *out, int capacity) {
   if (!phonemes || capacity < 0 || (!out && capacity > 0)) return 0;
   IdWriter ids(out, capacity);
   int unknown = 0;
@@ -122,7 +128,6 @@ int tokenize(const char *phonemes, int32_t *out, int capacity) {
   }
   ids.push(kTokenBlank);
   ids.push(kTokenEnd);
-  print_summary(out, ids.count());
   return ids.count();
 }
 

@@ -14,6 +14,10 @@ constexpr int kMaxTokens = 4096;
 // Unknown characters are reported on stderr and skipped.
 int tokenize(const char *phonemes, int32_t *out, int capacity);
 
+// tokenize without its summary line: for the many pieces of one long text, where
+// a line each would flood the log.
+int tokenize_quietly(const char *phonemes, int32_t *out, int capacity);
+
 // Tokenizes into a malloc'ed array of at most kMaxTokens ids (caller frees);
 // stores the count in *count when count is not null. Returns nullptr (count 0)
 // when there are no ids or the allocation fails.

@@ -42,7 +42,7 @@ Utterance utterance_of(std::vector<PhonemeItem>::const_iterator first,
     u.words.back().n_symbols = k + 1 - u.words.back().first_symbol;
   }
   u.ids.resize(static_cast<size_t>(kMaxTokens));
-  u.ids.resize(static_cast<size_t>(tokenize(u.phonemes.c_str(), u.ids.data(), kMaxTokens)));
+  u.ids.resize(static_cast<size_t>(tokenize_quietly(u.phonemes.c_str(), u.ids.data(), kMaxTokens)));
   return u;
 }
 

@@ -86,4 +86,19 @@ TEST(Utterances, NoItemsGiveOneEmptyUtterance) {
   EXPECT_TRUE(out[0].words.empty());
 }
 
+TEST(Utterances, ManyPiecesOfOneSentenceLeaveNoLineEach) {
+  // A sentence far over the id limit, framed ahead of its turn: a log line per
+  // piece would flood the log of a long text.
+  std::vector<PhonemeItem> items;
+  for (size_t i = 0; i < 20000; ++i) {
+    items.push_back(word(4 * i, 3, "kˈæt"));
+    items.push_back(mark(4 * i + 3, ','));
+  }
+  testing::internal::CaptureStderr();
+  const auto out = utterances_of(items);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_GT(out.size(), 10u);
+  EXPECT_EQ(log, "");
+}
+
 }  // namespace
