@@ -84,8 +84,20 @@ SourcedText spoken_form(const SourcedText &written) {
             ? written.source_of({written_words[first].offset,
                                  written_words[last - 1].end() - written_words[first].offset})
             : TextSpan{};
+    const std::string_view word =
+        std::string_view(spoken).substr(spoken_words[i].offset, spoken_words[i].length);
     // The space before a word goes with it.
-    out.append_standing_for(std::string_view(spoken).substr(at, spoken_words[i].end() - at), from);
+    out.append_standing_for(std::string_view(spoken).substr(at, spoken_words[i].offset - at), from);
+    const TextSpan same = first + 1 == last ? written_words[first] : TextSpan{};
+    if (same.length > 0 &&
+        std::string_view(written.text).substr(same.offset, same.length) == word) {
+      // Left as written: byte for byte, so that "there" of "there." is only "there".
+      const SourcedText kept = written.slice(same);
+      out.text += kept.text;
+      out.origin.insert(out.origin.end(), kept.origin.begin(), kept.origin.end());
+    } else {
+      out.append_standing_for(word, from);
+    }
     at = spoken_words[i].end();
   }
   return out;
