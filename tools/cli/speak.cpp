@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
