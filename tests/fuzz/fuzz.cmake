@@ -6,11 +6,13 @@ set(korva_fuzz_targets
   "manifest korva_weights"     # the manifest scanner and entry checks
   "tokenizer korva_text"
   "phonemizer korva_text"
+  "normalise korva_text"       # the text normaliser
+  "ssml korva_text"            # the SSML reader
 )
-foreach(spec ${korva_fuzz_targets})
-  separate_arguments(spec)
-  list(GET spec 0 name)
-  list(GET spec 1 deps)
+foreach(entry ${korva_fuzz_targets})
+  separate_arguments(entry)
+  list(GET entry 0 name)
+  list(GET entry 1 deps)
   add_executable(fuzz_${name} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/${name}-fuzz.cpp)
   target_link_libraries(fuzz_${name} PRIVATE ${deps})
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
