@@ -50,11 +50,11 @@ long parse_count(const std::string &name, const std::string &text, long low, lon
 }  // namespace
 
 const std::vector<OptionSpec> &server_option_specs() {
-  static const std::vector<OptionSpec> specs{
+  static const std::vector<OptionSpec> known{
       {"model", 'm'},   {"host", 0},    {"port", 0},        {"queue", 0},
       {"max-input", 0}, {"timeout", 0}, {"espeak-data", 0},
   };
-  return specs;
+  return known;
 }
 
 ServerOptions server_options(const ParsedArgs &args) {
