@@ -57,10 +57,12 @@ StochasticDurationPredictorImpl::StochasticDurationPredictorImpl(
   convs = register_module("convs", DDSConv(filter, s.kernel_size, s.n_dds_layers));
   proj = register_module("proj", conv_1x1(filter, filter));
   flows = register_module("flows", make_flows(s));
-  post_pre = register_module("post_pre", conv_1x1(1, filter));
-  post_convs = register_module("post_convs", DDSConv(filter, s.kernel_size, s.n_dds_layers));
-  post_proj = register_module("post_proj", conv_1x1(filter, filter));
-  post_flows = register_module("post_flows", make_flows(s));
+  if (s.training_parts) {
+    post_pre = register_module("post_pre", conv_1x1(1, filter));
+    post_convs = register_module("post_convs", DDSConv(filter, s.kernel_size, s.n_dds_layers));
+    post_proj = register_module("post_proj", conv_1x1(filter, filter));
+    post_flows = register_module("post_flows", make_flows(s));
+  }
   if (gin_channels > 0) cond = register_module("cond", conv_1x1(gin_channels, filter));
 }
 

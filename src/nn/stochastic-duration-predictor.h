@@ -31,7 +31,8 @@ struct StochasticDurationPredictorImpl : torch::nn::Module {
   DDSConv convs{nullptr};
   torch::nn::Conv1d proj{nullptr};
   torch::nn::ModuleList flows{nullptr};
-  // The post_* networks only serve training; registered so the checkpoint binds in full.
+  // The post_* networks only serve training; registered, where the sizes ask for
+  // them, so that the checkpoint binds in full.
   torch::nn::Conv1d post_pre{nullptr};
   DDSConv post_convs{nullptr};
   torch::nn::Conv1d post_proj{nullptr};

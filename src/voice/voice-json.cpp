@@ -223,6 +223,7 @@ VoiceDescription parse_voice_description(const std::string &text) {
   top.integer("format", version, 1, 1);
 
   VoiceDescription voice;
+  voice.duration_predictor.training_parts = false;  // converters leave them out
   top.integer("sample_rate", voice.sample_rate, 1000, 384000);
   top.integer("n_vocab", voice.text_encoder.n_vocab, 1, 1 << 20);
   read_section(top, "text_encoder",

@@ -63,6 +63,14 @@ TEST(VoiceShapes, SpeakerPartsAndResblockType2AreRegisteredUnderTheirNames) {
   EXPECT_EQ(params["enc_p.emb.weight"].sizes().vec(), (Shape{20, 16}));
 }
 
+TEST(VoiceShapes, OnlyTheConstructedVoiceHasTheTrainingOnlyDurationNetworks) {
+  VoiceDescription described = small_piper_voice();
+  described.duration_predictor.training_parts = false;  // as voice.json reads
+  for (const auto &item : KorvaVITS(described)->named_parameters())
+    EXPECT_EQ(item.key().find("dp.post_"), std::string::npos) << item.key();
+  EXPECT_NE(KorvaVITS()->named_parameters().find("dp.post_flows.0.translation"), nullptr);
+}
+
 TEST(VoiceShapes, TheConstructedVoiceHasNoSpeakerParts) {
   KorvaVITS model;
   for (const auto &item : model->named_parameters())

@@ -49,6 +49,9 @@ TEST(VoiceJson, FormatAloneIsTheConstructedVoice) {
   EXPECT_EQ(voice.decoder.upsample_initial_channel, 1024);
   EXPECT_FALSE(voice.speakers.conditioned());
   EXPECT_EQ(voice.front_end.kind, FrontEndKind::kKorva);
+  // Only the constructed voice's own archive carries the training-only networks.
+  EXPECT_FALSE(voice.duration_predictor.training_parts);
+  EXPECT_TRUE(constructed.duration_predictor.training_parts);
 }
 
 TEST(VoiceJson, ReadsEveryField) {
