@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "text/front-end.h"
+#include "text/log-echo.h"
 
 namespace {
 
@@ -144,7 +145,8 @@ class EspeakFrontEnd : public FrontEnd {
       begin = mark + 1;
     }
     const std::string ipa = collapsed(phonemes);
-    std::fprintf(stderr, "[frontend] espeak: \"%s\" -> \"%s\"\n", text, ipa.c_str());
+    std::fprintf(stderr, "[frontend] espeak: \"%s\" -> \"%s\"\n", log_echo(text).c_str(),
+                 log_echo(ipa.c_str()).c_str());
     return framed_table_ids(ipa, table_);
   }
 
