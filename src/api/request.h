@@ -18,7 +18,7 @@ struct VoiceFacts {
   float noise_scale = 0.66f;
   float noise_scale_w = 0.66f;
   float length_scale = 1.0f;
-  bool korva_front_end = true;  // reads sentences, normalised text, SSML and timings
+  bool korva_front_end = true;  // reads word by word: word timings and SSML phonemes
 };
 
 struct Request {

@@ -9,9 +9,11 @@
 #include "api/engine-lock.h"
 #include "api/timing-sink.h"
 #include "model/wave-sink.h"
+#include "text/fitting-ids.h"
 #include "text/sentences.h"
 #include "text/spoken-form.h"
 #include "text/ssml.h"
+#include "text/tokenizer.h"
 #include "text/utterances.h"
 
 namespace {
@@ -38,9 +40,7 @@ Outcome SentenceRoad::speak_text(std::string_view text, size_t base) {
           speak_sentence(verbatim(text.substr(s.offset, s.length), base + s.offset), 1.0f, true);
     }
   }
-  if (outcome != Outcome::kDone || spoken_any_) return outcome;
-  // Nothing to say is said as the design's front-end says an empty text.
-  return speak_items({}, verbatim("", base), 1.0f, true);
+  return outcome != Outcome::kDone || spoken_any_ ? outcome : speak_nothing(base);
 }
 
 Outcome SentenceRoad::speak_ssml(std::string_view document) {
@@ -62,8 +62,13 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
         paused_ = true;
         break;
       case SsmlPart::Kind::kPhonemes:
-        outcome = speak_items({{0, part.text.text.size(), part.phonemes, true}}, part.text,
-                              part.rate, part.new_sentence);
+        if (voice_.korva_front_end) {
+          outcome = speak_items({{0, part.text.text.size(), part.phonemes, true}}, part.text,
+                                part.rate, part.new_sentence);
+        } else {
+          fprintf(stderr, "[korva] WARNING: <phoneme> is read by the korva front-end only: its words are spoken\n");
+          outcome = speak_sentences(part.text, part.rate, part.new_sentence);
+        }
         break;
       case SsmlPart::Kind::kText:
         outcome = speak_sentences(part.text, part.rate, part.new_sentence);
@@ -71,7 +76,7 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
     }
     if (outcome != Outcome::kDone) return outcome;
   }
-  return spoken_any_ ? Outcome::kDone : speak_items({}, verbatim("", 0), 1.0f, true);
+  return spoken_any_ ? Outcome::kDone : speak_nothing(0);
 }
 
 Outcome SentenceRoad::speak_sentences(const SourcedText &text, float rate, bool new_sentence) {
@@ -91,6 +96,7 @@ Outcome SentenceRoad::speak_sentence(const SourcedText &written, float rate, boo
     normalised = spoken_form(written);
   }
   const SourcedText &spoken = request_.normalize ? normalised : written;
+  if (!voice_.korva_front_end) return speak_pieces(spoken, rate, new_sentence);
   {
     RECORD_USER_SCOPE("korva::frontend");
     if (!phonemize_items(spoken.text.c_str(), &items)) {
@@ -102,12 +108,37 @@ Outcome SentenceRoad::speak_sentence(const SourcedText &written, float rate, boo
   return items.empty() ? Outcome::kDone : speak_items(items, spoken, rate, new_sentence);
 }
 
+Outcome SentenceRoad::speak_pieces(const SourcedText &spoken, float rate, bool new_sentence) {
+  std::vector<Utterance> utterances;
+  {
+    RECORD_USER_SCOPE("korva::frontend");
+    for (std::vector<int32_t> &ids :
+         fitting_ids(front_end_, spoken.text, static_cast<size_t>(kMaxTokens))) {
+      utterances.emplace_back();
+      utterances.back().ids = std::move(ids);
+    }
+  }
+  return speak_utterances(utterances, spoken, rate, new_sentence);
+}
+
 Outcome SentenceRoad::speak_items(const std::vector<PhonemeItem> &items, const SourcedText &spoken,
                                   float rate, bool new_sentence) {
+  return speak_utterances(utterances_of(items), spoken, rate, new_sentence);
+}
+
+Outcome SentenceRoad::speak_nothing(size_t base) {
+  // Nothing to say is said as the design's front-end says an empty text.
+  if (voice_.korva_front_end) return speak_items({}, verbatim("", base), 1.0f, true);
+  record_error("No symbol of the text is in the voice's table");
+  return Outcome::kFailed;
+}
+
+Outcome SentenceRoad::speak_utterances(const std::vector<Utterance> &utterances,
+                                       const SourcedText &spoken, float rate, bool new_sentence) {
   Request request = request_;
   request.length_scale /= rate;
   bool first = true;
-  for (const Utterance &utterance : utterances_of(items)) {
+  for (const Utterance &utterance : utterances) {
     const bool pause = spoken_any_ && first && new_sentence && !paused_;
     if (pause && !silence(clock_.voice_samples_of(request_.sentence_silence)))
       return Outcome::kStopped;

@@ -92,9 +92,7 @@ Outcome synthesize_text(KorvaVITSImpl &model, const VoiceFacts &voice, const Fro
   const SeedScope seed(request.seed);
   Request counted = request;
   counted.seed.reset();
-  // Sentences, normalisation, SSML and timings are the korva front-end's; a
-  // voice of another front-end speaks its text as one utterance.
-  if (as_one_utterance(request) || !voice.korva_front_end) {
+  if (as_one_utterance(request)) {
     std::vector<int32_t> ids;
     try {
       RECORD_USER_SCOPE("korva::frontend");
@@ -103,13 +101,13 @@ Outcome synthesize_text(KorvaVITSImpl &model, const VoiceFacts &voice, const Fro
       record_error("%s", e.what());
       return Outcome::kFailed;
     }
-    if (!voice.korva_front_end || !was_cut(ids))
+    if (ids.size() <= static_cast<size_t>(kMaxTokens) && !was_cut(ids))
       return synthesize_ids(model, voice, ids, counted, sink);
     fprintf(stderr, "[korva] Text over %d token ids: spoken sentence by sentence\n", kMaxTokens);
     counted.split_sentences = true;
   }
   try {
-    SentenceRoad road(model, voice, counted, sink);
+    SentenceRoad road(model, voice, front_end, counted, sink);
     return request.ssml ? road.speak_ssml(text) : road.speak_text(text, 0);
   } catch (const std::exception &e) {  // the model's own errors are reported where they arise
     record_error("Text: %s", e.what());
