@@ -16,6 +16,14 @@ double status_mib(const char *name) {
   return 0.0;
 }
 
+// Quoted when it holds a comma or a quote ("load time, s"), its quotes doubled.
+std::string csv_field(const std::string &text) {
+  if (text.find_first_of(",\"") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 }  // namespace
 
 Spread spread_of(std::vector<double> values) {
@@ -36,8 +44,8 @@ std::string format_spread(const Spread &spread, int decimals) {
 void write_csv_row(FILE *csv, const std::string &quantity, const std::string &configuration,
                    const Spread &spread) {
   if (csv)
-    std::fprintf(csv, "%s,%s,%.6g,%.6g,%.6g\n", quantity.c_str(), configuration.c_str(),
-                 spread.median, spread.min, spread.max);
+    std::fprintf(csv, "%s,%s,%.6g,%.6g,%.6g\n", csv_field(quantity).c_str(),
+                 csv_field(configuration).c_str(), spread.median, spread.min, spread.max);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {

@@ -10,7 +10,8 @@ korva_bench(decoder-bench korva_nn korva_bench_support)
 korva_bench(bind-bench korva_weights korva_bench_support)
 korva_bench(synthesis-bench korva korva_bench_support)
 target_sources(synthesis-bench PRIVATE child-process.cpp fresh-process-measures.cpp
-                                       in-process-measures.cpp stage-profile.cpp)
+                                       in-process-measures.cpp stage-profile.cpp
+                                       synthesis-request.cpp)
 korva_bench(long-text-bench korva korva_bench_support)
 target_sources(long-text-bench PRIVATE child-process.cpp)
 

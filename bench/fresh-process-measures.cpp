@@ -14,6 +14,7 @@
 
 #include "bench-support.h"
 #include "child-process.h"
+#include "synthesis-request.h"
 #include "synthesis-texts.h"
 
 namespace {
@@ -130,6 +131,13 @@ void measure_load(const Options &options) {
 }
 
 void measure_memory(const Options &options) {
+  // The children speak the two fixed texts at 48 kHz.
+  if (uses_request_options(options)) {
+    std::printf(
+        "## Peak RSS: measured on the fixed texts at 48 kHz only, not with --ids or "
+        "--rate native\n\n");
+    return;
+  }
   const int threads = options.threads.front();
   const std::string scratch = std::filesystem::temp_directory_path() /
                               ("synthesis-bench-" + std::to_string(getpid()) + "-");

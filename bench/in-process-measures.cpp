@@ -5,59 +5,35 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "bench-support.h"
 #include "stage-profile.h"
+#include "synthesis-request.h"
 #include "synthesis-texts.h"
 
 namespace {
 
 constexpr int kTopOperators = 8;
 
-// Seconds of audio in one request, or -1 when it failed.
-double speak_paragraph() {
-  int n = 0;
-  float *samples = korva_tts(kParagraph, &n, 1.0f);
-  free(samples);
-  return samples ? n / kSampleRate : -1.0;
-}
-
-struct FirstChunk {
-  std::chrono::steady_clock::time_point start;
-  double seconds = -1.0;
-};
-
-// Stops the synthesis at the first chunk: the rest does not change the figure.
-int on_chunk(const float *, int, void *user) {
-  auto *first = static_cast<FirstChunk *>(user);
-  first->seconds = seconds_since(first->start);
-  return 1;
-}
-
-double seconds_to_first_chunk() {
-  FirstChunk first{std::chrono::steady_clock::now()};
-  const int status = korva_tts_stream(kParagraph, 1.0f, on_chunk, &first);
-  return status == 0 ? first.seconds : -1.0;
-}
-
 }  // namespace
 
 void measure_rtf(const Options &options) {
-  std::printf("## korva_tts real-time factor, ~10 s paragraph\n\n");
+  std::printf("## %s real-time factor, %s\n\n", request_function(options, false).c_str(),
+              describe_request(options).c_str());
   std::printf("| precision | threads | audio, s | RTF |\n|---|---|---|---|\n");
   for (const auto &precision : options.precisions) {
     korva_set_precision(precision.id);
     for (int threads : options.threads) {
       torch::set_num_threads(threads);
-      double audio = speak_paragraph();
+      double audio = speak_request(options);
       std::vector<double> rtf;
       for (int i = 0; i < options.repeats && audio > 0.0; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        audio = speak_paragraph();
+        audio = speak_request(options);
         rtf.push_back(seconds_since(start) / audio);
       }
       if (audio <= 0.0) {
@@ -67,9 +43,10 @@ void measure_rtf(const Options &options) {
       const Spread spread = spread_of(rtf);
       std::printf("| %s | %d | %.2f | %s |\n", precision.name, threads, audio,
                   format_spread(spread, 3).c_str());
-      write_csv_row(options.csv, "tts rtf",
-                    std::string(precision.name) + " " + std::to_string(threads) + " threads",
-                    spread);
+      const std::string configuration =
+          std::string(precision.name) + " " + std::to_string(threads) + " threads";
+      write_csv_row(options.csv, "tts rtf", configuration, spread);
+      write_csv_row(options.csv, "tts audio s", configuration, {audio, audio, audio});
     }
   }
   std::printf("\n");
@@ -78,14 +55,15 @@ void measure_rtf(const Options &options) {
 void measure_first_audio(const Options &options) {
   const int threads = options.threads.front();
   torch::set_num_threads(threads);
-  std::printf("## Time to first audio through korva_tts_stream, %d threads\n\n", threads);
+  std::printf("## Time to first audio through %s, %s, %d threads\n\n",
+              request_function(options, true).c_str(), describe_request(options).c_str(), threads);
   std::printf("| precision | first chunk after, s |\n|---|---|\n");
   for (const auto &precision : options.precisions) {
     korva_set_precision(precision.id);
     std::vector<double> seconds;
-    bool failed = seconds_to_first_chunk() < 0.0;
+    bool failed = seconds_to_first_audio(options) < 0.0;
     for (int i = 0; i < options.repeats && !failed; ++i) {
-      seconds.push_back(seconds_to_first_chunk());
+      seconds.push_back(seconds_to_first_audio(options));
       failed = seconds.back() < 0.0;
     }
     if (failed) {
@@ -102,10 +80,16 @@ void measure_first_audio(const Options &options) {
 void measure_stages(const Options &options) {
   const int threads = options.threads.front();
   torch::set_num_threads(threads);
-  // To a file, so that the WAV writer is among the stages.
+  // The paragraph to a file, so that the WAV writer is among the stages.
+  const bool to_file = !uses_request_options(options);
   const std::string wav = std::filesystem::temp_directory_path() /
                           ("synthesis-bench-" + std::to_string(getpid()) + ".wav");
-  const auto request = [&wav] { korva_tts_to_file(kParagraph, wav.c_str(), 1.0f); };
+  const std::function<void()> request = [&] {
+    if (to_file)
+      korva_tts_to_file(kParagraph, wav.c_str(), 1.0f);
+    else
+      speak_request(options);
+  };
   std::vector<std::string> columns;
   std::vector<std::vector<StageProfile>> runs;
   for (const auto &precision : options.precisions) {
@@ -116,8 +100,8 @@ void measure_stages(const Options &options) {
     for (int i = 0; i < options.repeats; ++i) runs.back().push_back(profile_request(request));
   }
   std::filesystem::remove(wav);
-  std::printf(
-      "## Time per stage of korva_tts_to_file under the profiler, ~10 s paragraph, %d threads\n\n",
-      threads);
+  std::printf("## Time per stage of %s under the profiler, %s, %d threads\n\n",
+              to_file ? "korva_tts_to_file" : request_function(options, false).c_str(),
+              describe_request(options).c_str(), threads);
   print_stage_tables(columns, runs, kTopOperators, options.csv);
 }

@@ -26,6 +26,12 @@ constexpr const char *kUsage =
     "  --precisions LIST    fp32, bf16 (both)\n"
     "  --only LIST          load, rtf, stream, memory, stages (all)\n"
     "  --csv FILE           also write the figures to FILE as CSV\n"
+    "  --ids 0,12,0,...     speak these framed token ids (korva_synthesize_ids)\n"
+    "                       instead of the paragraph\n"
+    "  --rate 48000|native  the output rate of the rtf, stream and stages sections\n"
+    "                       (48000)\n"
+    "  --seed N             seed of every request given --ids or --rate native\n"
+    "                       (the process-wide counter)\n"
     "  --log                keep the engine's log on standard error\n";
 
 std::vector<std::string> split(const std::string &list) {
@@ -64,6 +70,13 @@ bool parse(const std::vector<std::string> &args, Options &options, std::string &
       options.precision_names = split_set(args[++i]);
     } else if (args[i] == "--csv" && has_value) {
       csv_path = args[++i];
+    } else if (args[i] == "--ids" && has_value) {
+      for (const auto &id : split(args[++i])) options.ids.push_back(std::atoi(id.c_str()));
+    } else if (args[i] == "--rate" && has_value &&
+               (args[i + 1] == "native" || args[i + 1] == "48000")) {
+      options.native_rate = args[++i] == "native";
+    } else if (args[i] == "--seed" && has_value) {
+      options.seed = std::max(0LL, std::atoll(args[++i].c_str()));
     } else if (args[i] == "--only" && has_value) {
       options.sections = split_set(args[++i]);
     } else if (options.voice.empty() && args[i].rfind("--", 0) != 0) {

@@ -1,6 +1,7 @@
 // What the synthesis benchmark measures, as chosen on its command line.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -28,4 +29,8 @@ struct Options {
   FILE *csv = nullptr;  // where the figures also go as CSV rows, if anywhere
   std::set<std::string> precision_names{"fp32", "bf16"};
   std::vector<Precision> precisions;  // of those named, the ones the engine accepts
+  // The in-process request, when not the paragraph at 48 kHz (synthesis-request.h).
+  std::vector<int32_t> ids;          // framed token ids instead of the paragraph
+  bool native_rate = false;          // the voice's own rate instead of 48 kHz
+  long long seed = KORVA_SEED_NEXT;  // of each request given ids or the native rate
 };

@@ -98,7 +98,7 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
                  espeak_data_path ? espeak_data_path : "its default location");
     return -1;
   }
-  configure_threads();
+  const SingleThreadScope loading;
   fprintf(stderr, "[korva] Loading weights from %s...\n", weights_path ? weights_path : "(null)");
 
   std::unique_ptr<Manifest> manifest(weights_path ? manifest_open_path(weights_path) : nullptr);

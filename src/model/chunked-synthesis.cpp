@@ -72,21 +72,30 @@ class FlowPass {
 
   void run_window(int64_t begin, int64_t end) {
     RECORD_USER_SCOPE("korva::flow");
-    const int64_t lo = std::max<int64_t>(0, begin - context_);
-    const int64_t hi = std::min(frames_, end + context_);
-    const auto mask = y_mask_.narrow(2, lo, hi - lo);
+    // The latent holds frames [lo, hi); each layer needs the context of the layers after it.
+    int64_t context = context_;
+    int64_t lo = std::max<int64_t>(0, begin - context);
+    int64_t hi = std::min(frames_, end + context);
     auto kept = [&](const torch::Tensor &t) { return t.narrow(2, begin - lo, end - begin); };
     auto latent = z_p_.narrow(2, lo, hi - lo);
     for (int i = flow_.n_flows - 1; i >= 0; --i) {
+      const auto layer = flow_.flows[i]->as<ResidualCouplingLayerImpl>();
       latent = torch::flip(latent, {1});
       const auto before = latent;
-      latent = flow_.flows[i]->as<ResidualCouplingLayerImpl>()->forward(latent, mask, true, g_);
+      latent = layer->forward(latent, y_mask_.narrow(2, lo, hi - lo), true, g_);
       auto &stats = layers_[static_cast<size_t>(i)];
       stats.abs_change_sum += (kept(latent) - kept(before)).abs().sum().item<double>();
       stats.range.add(kept(latent));
+      // The later layers read less around the window: the rest is dropped.
+      context -= layer->enc->context_frames();
+      const int64_t from = std::max<int64_t>(0, begin - context);
+      const int64_t to = std::min(frames_, end + context);
+      latent = latent.narrow(2, from - lo, to - from);
+      lo = from;
+      hi = to;
     }
     after_flow_.add(kept(latent));
-    z_.narrow(2, begin, end - begin).copy_(kept(latent * mask));
+    z_.narrow(2, begin, end - begin).copy_(kept(latent * y_mask_.narrow(2, lo, hi - lo)));
     done_ = end;
   }
 

@@ -38,3 +38,7 @@ int configure_threads() {
   if (torch::get_num_threads() != threads) torch::set_num_threads(threads);
   return threads;
 }
+
+SingleThreadScope::SingleThreadScope() { torch::set_num_threads(1); }
+
+SingleThreadScope::~SingleThreadScope() { configure_threads(); }

@@ -53,17 +53,21 @@ int DecoderImpl::skip_identity_steps(bool skip) {
   return marked;
 }
 
+int64_t DecoderImpl::stage_context(size_t stage) const {
+  int64_t widest = 0;
+  for (size_t j = 0; j < n_kernels_; ++j)
+    widest =
+        std::max(widest, resblocks->ptr<ResBlockImpl>(n_kernels_ * stage + j)->context_samples());
+  return widest;
+}
+
 std::vector<int64_t> DecoderImpl::reaches() const {
-  const size_t n_kernels = n_kernels_;
   std::vector<int64_t> out(ups->size() + 1);
   // Walk back from one output sample, in samples of each stage's rate.
   int64_t reach = conv_post->options.kernel_size()->at(0) / 2;
   for (size_t i = ups->size(); i-- > 0;) {
     out[i] = reach;
-    int64_t widest = 0;
-    for (size_t j = 0; j < n_kernels; ++j)
-      widest = std::max(widest, resblocks->ptr<ResBlockImpl>(n_kernels * i + j)->context_samples());
-    reach += widest;
+    reach += stage_context(i);
     // A transposed convolution output reads the inputs within (reach + kernel) / stride.
     const auto up = ups->ptr<WNConvTranspose1dImpl>(i);
     const int64_t kernel = up->weight.size(2);
@@ -91,6 +95,14 @@ torch::Tensor DecoderImpl::forward_frames(const torch::Tensor &z, int64_t begin,
   }
   // x holds samples [start, stop) of the stage's rate, `rate` samples a frame.
   int64_t start = 0, stop = z.size(2), rate = 1;
+  // Narrows x to [from, to), within what it holds.
+  const auto keep = [&](int64_t from, int64_t to) {
+    from = std::max(start, from);
+    to = std::min(stop, to);
+    x = x.narrow(2, from - start, to - from);
+    start = from;
+    stop = to;
+  };
   for (size_t i = 0; i < ups->size(); ++i) {
     {
       RECORD_USER_SCOPE(up_scopes_[i]);
@@ -100,6 +112,9 @@ torch::Tensor DecoderImpl::forward_frames(const torch::Tensor &z, int64_t begin,
       stop *= up->stride;
       rate *= up->stride;
     }
+    // The blocks read only this far around what the later stages read: the rest of
+    // the upsampled context is dropped before the blocks' work, not after it.
+    keep(begin * rate - reach[i] - stage_context(i), end * rate + reach[i] + stage_context(i));
     RECORD_USER_SCOPE(res_scopes_[i]);
     // The blocks' sum starts from the first block's output: adding it to zeros changes nothing.
     auto xs = resblocks->ptr<ResBlockImpl>(n_kernels * i)->forward(x);
@@ -107,11 +122,7 @@ torch::Tensor DecoderImpl::forward_frames(const torch::Tensor &z, int64_t begin,
       xs.add_(resblocks->ptr<ResBlockImpl>(n_kernels * i + j)->forward(x));
     x = xs.div_(static_cast<float>(n_kernels));
     // Later stages read only this far around the frames asked for: the rest is dropped.
-    const int64_t from = std::max(start, begin * rate - reach[i]);
-    const int64_t to = std::min(stop, end * rate + reach[i]);
-    x = x.narrow(2, from - start, to - from);
-    start = from;
-    stop = to;
+    keep(begin * rate - reach[i], end * rate + reach[i]);
   }
   RECORD_USER_SCOPE("korva::decoder.post");
   x = conv_post->forward(torch::leaky_relu(x, kFinalSlope));

@@ -45,6 +45,8 @@ struct DecoderImpl : torch::nn::Module {
   // Element i: samples at stage i's rate, on each side, that the stages after it
   // read; the last element: context_frames().
   std::vector<int64_t> reaches() const;
+  // Samples on each side that stage `stage`'s widest residual block reads.
+  int64_t stage_context(size_t stage) const;
 
   size_t n_kernels_;  // residual blocks per stage
   int64_t samples_per_frame_;
