@@ -111,3 +111,10 @@ add_test(NAME vits_cases
           --korva $<TARGET_FILE:korva_cli> --export ${CMAKE_SOURCE_DIR}/tools/export/korva-export
           --work ${CMAKE_CURRENT_BINARY_DIR}/vits-cases --golden ${KORVA_GOLDEN_DIR})
 set_tests_properties(vits_cases PROPERTIES LABELS model SKIP_RETURN_CODE 77)
+
+# A tiny voice of a whole-text front-end reading real text: a sentence over the
+# id limit spoken whole, normalised words reaching the voice. A few seconds.
+add_test(NAME whole_text_voice
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli/whole-text-voice-test.py
+          --korva $<TARGET_FILE:korva_cli> --work ${CMAKE_CURRENT_BINARY_DIR}/whole-text-voice)
+set_tests_properties(whole_text_voice PROPERTIES LABELS unit)
