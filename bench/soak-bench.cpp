@@ -37,12 +37,15 @@ int main(int argc, char **argv) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Fewer than 20 cycles: the range is that of every cycle.
+  const size_t first = peak.size() >= 20 ? 19 : 0;
   double lo = 1e30, hi = 0;
-  for (size_t i = 19; i < peak.size(); ++i) {
+  for (size_t i = first; i < peak.size(); ++i) {
     lo = std::min(lo, peak[i]);
     hi = std::max(hi, peak[i]);
   }
-  std::printf("| cycles | s per cycle | peak RSS from cycle 20 (MiB) | spread | after unload, last (MiB) |\n");
+  std::printf("| cycles | s per cycle | peak RSS from cycle %zu (MiB) | spread | after unload, last (MiB) |\n",
+              first + 1);
   std::printf("|---|---|---|---|---|\n");
   std::printf("| %d | %.2f | %.0f .. %.0f | %.1f %% | %.0f |\n", cycles, seconds / cycles, lo, hi,
               hi > 0 ? 100.0 * (hi - lo) / lo : 0.0, after.empty() ? 0.0 : after.back());
