@@ -160,7 +160,7 @@ std::optional<Request> checked_legacy_request(float speed) {
   return request;
 }
 
-// "0.52s @ 48kHz", as the design's summary lines print 48 kHz.
+// "0.52s @ 48kHz": the summary lines have always printed 48 kHz.
 std::string duration_text(int64_t samples, int rate) {
   char text[64];
   if (rate == kSampleRate) {

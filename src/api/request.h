@@ -42,7 +42,7 @@ struct Request {
 korva_options default_options();
 
 // The request of korva_tts, korva_tts_to_file and korva_tts_stream: the text as
-// it is, with the design's length scale for `speed` (1 / speed, or 1.1 for
+// it is, with the original length scale for `speed` (1 / speed, or 1.1 for
 // speed 0, negative or NaN) times the voice's own; nullopt with the reason in
 // *error for an infinite speed, whose length scale of 0 would give no speech.
 std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std::string *error);

@@ -66,7 +66,9 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
           outcome = speak_items({{0, part.text.text.size(), part.phonemes, true}}, part.text,
                                 part.rate, part.new_sentence);
         } else {
-          fprintf(stderr, "[korva] WARNING: <phoneme> is read by the korva front-end only: its words are spoken\n");
+          fprintf(stderr,
+                  "[korva] WARNING: <phoneme> is read by the korva front-end only: its words "
+                  "are spoken\n");
           outcome = speak_sentences(part.text, part.rate, part.new_sentence);
         }
         break;
@@ -127,7 +129,7 @@ Outcome SentenceRoad::speak_items(const std::vector<PhonemeItem> &items, const S
 }
 
 Outcome SentenceRoad::speak_nothing(size_t base) {
-  // Nothing to say is said as the design's front-end says an empty text.
+  // Nothing to say is said as the korva front-end has always said an empty text.
   if (voice_.korva_front_end) return speak_items({}, verbatim("", base), 1.0f, true);
   record_error("No symbol of the text is in the voice's table");
   return Outcome::kFailed;

@@ -42,7 +42,7 @@ bool was_cut(const std::vector<int32_t> &ids) {
   return ids.size() >= static_cast<size_t>(kMaxTokens) && ids.back() != kTokenEnd;
 }
 
-// Whether the request asks for nothing the design's single utterance lacks.
+// Whether the request asks for nothing the original single utterance lacks.
 bool as_one_utterance(const Request &request) {
   return !request.split_sentences && !request.normalize && !request.ssml && !request.on_timing;
 }

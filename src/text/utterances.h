@@ -31,5 +31,5 @@ size_t max_utterance_symbols();
 
 // `items` as one utterance, or several where they do not fit in one. Writes
 // the tokenizer's summary line once per utterance. An empty list gives one
-// utterance of no symbols, as the design's front-end frames an empty text.
+// utterance of no symbols, as the korva front-end has always framed an empty text.
 std::vector<Utterance> utterances_of(const std::vector<PhonemeItem> &items);

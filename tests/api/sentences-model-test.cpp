@@ -71,9 +71,9 @@ int until_limit(const float *, int count, void *user) {
   return b->received >= b->limit ? 1 : 0;
 }
 
-TEST_F(Sentences, ATextOverTheIdLimitIsSpokenWholeByTheDesignsFunctions) {
+TEST_F(Sentences, ATextOverTheIdLimitIsSpokenWholeByTheSevenFunctions) {
   load();
-  std::string text;  // about 4 200 ids: cut at 4 096 by the design's front-end
+  std::string text;  // about 4 200 ids: cut at 4 096 by the tokenizer
   for (int i = 0; i < 48; ++i) text += "The quick brown fox jumps over the lazy dog. ";
   // Speaking all 48 sentences would take a minute: the first few show the road.
   Bounded bounded{0, 200000};
