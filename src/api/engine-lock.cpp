@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "model/large-blocks.h"
+
 namespace {
 
 std::mutex engine_mutex;
@@ -19,10 +21,12 @@ EngineLock::EngineLock() : held_(!this_thread_holds) {
   last_error[0] = '\0';
   engine_mutex.lock();
   this_thread_holds = true;
+  large_blocks_open();
 }
 
 EngineLock::~EngineLock() {
   if (!held_) return;
+  large_blocks_close();
   this_thread_holds = false;
   engine_mutex.unlock();
 }
