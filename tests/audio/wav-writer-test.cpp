@@ -40,7 +40,9 @@ Bytes write(const std::vector<float> &samples, int32_t rate, int32_t channels,
   EXPECT_EQ(write_wav(path.c_str(), &buffer), 0);
   const std::string text = testing::internal::GetCapturedStderr();
   if (log) *log = text;
-  return read_file(path);
+  Bytes file = read_file(path);
+  std::remove(path.c_str());
+  return file;
 }
 
 std::vector<int16_t> pcm(const Bytes &file) {

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,11 +23,25 @@ struct Tensor {
   std::vector<float> values;
 };
 
-// A file name under the test temp directory, unique to this process and test.
+// A directory of this process's own under the test temp directory, removed
+// with what the tests left in it when the process exits.
+inline const std::string &temp_directory() {
+  static const std::string *directory = [] {
+    std::string pattern = testing::TempDir() + "korva-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make " + pattern);
+    // Never destroyed, so that the exit handler still finds it.
+    auto *made = new std::string(pattern);
+    std::atexit([] { std::filesystem::remove_all(temp_directory()); });
+    return made;
+  }();
+  return *directory;
+}
+
+// A file name in temp_directory(), unique to this test.
 inline std::string temp_path(const std::string &file) {
   const auto *info = testing::UnitTest::GetInstance()->current_test_info();
   std::string test = info ? std::string(info->test_suite_name()) + "." + info->name() : "global";
-  return testing::TempDir() + "korva-" + std::to_string(getpid()) + "-" + test + "-" + file;
+  return temp_directory() + "/" + test + "-" + file;
 }
 
 inline std::string shape_json(const std::vector<int64_t> &sizes) {
