@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -19,5 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::unique_ptr<Manifest> manifest(manifest_open_path(path));
   if (manifest)
     for (const auto &entry : manifest->entries) manifest_load_tensor(*manifest, entry.first);
+  manifest.reset();
+  std::remove(path.c_str());
   return 0;
 }
