@@ -3,6 +3,7 @@
 #include <c10/core/Allocator.h>
 #include <c10/core/CPUAllocator.h>
 #include <c10/core/impl/alloc_cpu.h>
+#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -43,7 +44,7 @@ class LargeBlockPool final : public c10::Allocator {
   c10::DataPtr allocate(size_t n) const override {
     TORCH_CHECK(n <= kMaxBytes, "cannot allocate ", n, " bytes");
     if (n == 0) return {nullptr, nullptr, &release, c10::Device(c10::DeviceType::CPU)};
-    void *data = this_thread_pools && n >= kLargeBytes ? instance().take(n + kPrefix) : nullptr;
+    void *data = this_thread_pools && n >= kLargeBytes ? instance().take(n) : nullptr;
     if (!data) {
       data = static_cast<char *>(c10::alloc_cpu(n + kPrefix)) + kPrefix;
       mapped_size_of(data) = 0;
@@ -85,19 +86,20 @@ class LargeBlockPool final : public c10::Allocator {
   };
   using KeptBlocks = std::multimap<size_t, Kept>;
 
-  // The data of a block of at least `needed` bytes, or null when the system
-  // has none to map. A kept block serves a request of up to twice its size:
-  // activations come in many nearby sizes, and mapping costs a page fault per page.
-  void *take(size_t needed) {
-    const size_t bytes = whole_pages(needed);
+  // The data of a block for `n` bytes, or null when the system has none to
+  // map. A kept block serves a request of up to twice its size: activations
+  // come in many nearby sizes, and mapping costs a page fault per page.
+  void *take(size_t n) {
+    const size_t bytes = whole_pages(n + kPrefix);
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       const auto found = kept_.lower_bound(bytes);
       if (found != kept_.end() && found->first <= 2 * bytes) {
         void *data = found->second.data;
-        kept_bytes_ -= found->first;
+        const size_t found_bytes = found->first;
+        kept_bytes_ -= found_bytes;
         kept_.erase(found);
-        return data;
+        return lend(data, found_bytes, n);
       }
       while (!kept_.empty() && kept_bytes_ + bytes > kKeptBudget) unmap_kept(longest_unused());
     }
@@ -107,6 +109,14 @@ class LargeBlockPool final : public c10::Allocator {
     mapped_size_of(data) = bytes;
     const std::lock_guard<std::mutex> lock(mutex_);
     mapped_ += bytes;
+    return lend(data, bytes, n);
+  }
+
+  // Under AddressSanitizer a kept block, and the part of a block past its
+  // tensor, are poisoned: reads and writes there are reported as on the heap.
+  static void *lend(void *data, size_t bytes, size_t n) {
+    ASAN_UNPOISON_MEMORY_REGION(data, n);
+    ASAN_POISON_MEMORY_REGION(static_cast<char *>(data) + n, bytes - kPrefix - n);
     return data;
   }
 
@@ -117,6 +127,7 @@ class LargeBlockPool final : public c10::Allocator {
       unmap(data, bytes);
       return;
     }
+    ASAN_POISON_MEMORY_REGION(data, bytes - kPrefix);
     kept_.emplace(bytes, Kept{data, ++clock_});
     kept_bytes_ += bytes;
   }
@@ -134,6 +145,7 @@ class LargeBlockPool final : public c10::Allocator {
   }
 
   void unmap(void *data, size_t bytes) {
+    ASAN_UNPOISON_MEMORY_REGION(data, bytes - kPrefix);
     munmap(static_cast<char *>(data) - kPrefix, bytes);
     mapped_ -= bytes;
   }

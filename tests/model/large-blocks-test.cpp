@@ -96,4 +96,27 @@ TEST(LargeBlocks, RawAllocationsAndEmptyTensorsWork) {
   EXPECT_THROW(torch::empty({int64_t{1} << 50}), c10::Error);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Mapped blocks are not the heap, so AddressSanitizer knows them only as the
+// pool poisons them.
+TEST(LargeBlocksDeathTest, AddressSanitizerSeesPastATensorAndIntoAKeptBlock) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        const PooledCall call;
+        const auto t = large(2);
+        static_cast<volatile char *>(t.data_ptr())[t.nbytes()] = 1;
+      },
+      "AddressSanitizer");
+  EXPECT_DEATH(
+      {
+        const PooledCall call;
+        volatile char *freed = nullptr;
+        { freed = static_cast<char *>(large(2).data_ptr()); }
+        freed[0] = 1;
+      },
+      "AddressSanitizer");
+}
+#endif
+
 }  // namespace
