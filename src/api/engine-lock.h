@@ -5,6 +5,8 @@
 // Held for the life of one exported call. A thread that already holds it (a
 // stream callback calling back into the library) does not wait for itself:
 // refused() then reports the error, and the call returns its failure value.
+// While held, the call's large tensors come from the engine's block pool
+// (model/large-blocks.h), whose unused blocks go back when it is released.
 class EngineLock {
  public:
   EngineLock();

@@ -4,7 +4,6 @@
 
 #include <caffe2/serialize/inline_container.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
