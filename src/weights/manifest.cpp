@@ -75,15 +75,22 @@ void scan_manifest(const std::string &json, Manifest &manifest) {
   }
 }
 
-// Product of the sizes, or -1 when a size is negative or the product leaves int64.
+// Product of the sizes, or -1 when a size is negative or the product of the
+// non-zero sizes leaves int64: a tensor with no elements still has strides made of
+// the other sizes, and libtorch takes a wrapped stride for a symbolic one.
 int64_t element_count(const std::vector<int64_t> &shape) {
-  int64_t count = 1;
+  int64_t nonzero_product = 1;
+  bool empty = false;
   for (const int64_t size : shape) {
     if (size < 0) return -1;
-    if (size != 0 && count > INT64_MAX / size) return -1;
-    count *= size;
+    if (size == 0) {
+      empty = true;
+      continue;
+    }
+    if (nonzero_product > INT64_MAX / size) return -1;
+    nonzero_product *= size;
   }
-  return count;
+  return empty ? 0 : nonzero_product;
 }
 
 }  // namespace

@@ -81,8 +81,10 @@ TEST_F(LoadTensor, EntriesOutsideTheRecordAreRejected) {
 
 TEST_F(LoadTensor, NegativeOrOverflowingSizesAreRejected) {
   open(R"({"negative": {"storage_key": "0", "shape": [-1], "numel": 1},)"
-       R"( "overflow": {"storage_key": "0", "shape": [4000000000, 4000000000], "numel": 16}})");
-  for (const char *name : {"negative", "overflow"}) {
+       R"( "overflow": {"storage_key": "0", "shape": [4000000000, 4000000000], "numel": 16},)"
+       // No elements, but the strides of the other sizes still leave int64.
+       R"( "empty_overflow": {"storage_key": "0", "shape": [2, 0, 4000000000, 4000000000], "numel": 16}})");
+  for (const char *name : {"negative", "overflow", "empty_overflow"}) {
     expect_rejected(name, std::string("[manifest] Invalid shape for ") + name +
                               ": negative or overflowing size\n");
   }
