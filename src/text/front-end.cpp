@@ -16,6 +16,7 @@ size_t utf8_length(const std::string &text, size_t i) {
 std::unique_ptr<FrontEnd> make_front_end(const FrontEndTable &table) {
   switch (table.kind) {
     case FrontEndKind::kEspeak:
+    case FrontEndKind::kPiper:
       return make_espeak_front_end(table);
     case FrontEndKind::kCharacters:
       return make_characters_front_end(table);

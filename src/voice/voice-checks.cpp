@@ -106,7 +106,8 @@ void check_front_end(const FrontEndTable &f, int32_t n_vocab) {
   if (f.symbols.empty()) refuse_field("front_end.symbols", "missing: the front-end needs a table");
   for (const auto &[symbol, id] : f.symbols) {
     const std::string field = "front_end.symbols." + symbol;
-    if (f.kind == FrontEndKind::kEspeak && code_points(symbol) != 1)
+    if ((f.kind == FrontEndKind::kEspeak || f.kind == FrontEndKind::kPiper) &&
+        code_points(symbol) != 1)
       refuse_field(field, "an espeak symbol is one code point");
     if (code_points(symbol) < 0) refuse_field(field, "not valid UTF-8");
     check_id(id, field, n_vocab);
@@ -114,6 +115,9 @@ void check_front_end(const FrontEndTable &f, int32_t n_vocab) {
   check_id(f.blank, "front_end.blank", n_vocab);
   check_id(f.start, "front_end.start", n_vocab);
   check_id(f.end, "front_end.end", n_vocab);
+  if (f.kind != FrontEndKind::kPiper &&
+      (!f.phoneme_map.empty() || f.sentence_silence || !f.phoneme_silence.empty()))
+    refuse_field("front_end", "phoneme_map, sentence_silence and phoneme_silence are piper's alone");
 }
 
 }  // namespace

@@ -12,6 +12,8 @@ const char *front_end_name(FrontEndKind kind) {
       return "espeak";
     case FrontEndKind::kCharacters:
       return "characters";
+    case FrontEndKind::kPiper:
+      return "piper";
     case FrontEndKind::kKorva:
       break;
   }

@@ -63,7 +63,7 @@ struct Speakers {
   bool conditioned() const { return n_speakers > 1; }
 };
 
-enum class FrontEndKind { kKorva, kEspeak, kCharacters };
+enum class FrontEndKind { kKorva, kEspeak, kCharacters, kPiper };
 
 struct FrontEndTable {
   FrontEndKind kind = FrontEndKind::kKorva;
@@ -72,6 +72,12 @@ struct FrontEndTable {
   std::map<std::string, int32_t> symbols;
   std::optional<int32_t> blank;  // between symbols and at both ends
   std::optional<int32_t> start, end;  // first and last ids, where the voice frames with them
+  // piper only, from the voice's own config: each phoneme replaced by the
+  // phonemes it maps to before the table is applied, seconds of silence between
+  // sentences (the request's default when given) and after each listed phoneme.
+  std::map<std::string, std::vector<std::string>> phoneme_map;
+  std::optional<float> sentence_silence;
+  std::map<std::string, float> phoneme_silence;
 };
 
 struct InferenceDefaults {
@@ -91,5 +97,5 @@ struct VoiceDescription {
   InferenceDefaults inference;
 };
 
-// "korva", "espeak" or "characters".
+// "korva", "espeak", "characters" or "piper".
 const char *front_end_name(FrontEndKind kind);

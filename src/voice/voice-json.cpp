@@ -43,6 +43,15 @@ std::vector<int32_t> integers_at(const json &value, const std::string &field, in
   return out;
 }
 
+float number_at(const json &value, const std::string &field, double lo, double hi, bool above_lo) {
+  const std::string expect = "must be a number " + std::string(above_lo ? "above " : "from ") +
+                             number_text(lo) + " to " + number_text(hi);
+  if (!value.is_number()) refuse_field(field, expect);
+  const double x = value.get<double>();
+  if (!std::isfinite(x) || x < lo || x > hi || (above_lo && x == lo)) refuse_field(field, expect);
+  return static_cast<float>(x);
+}
+
 // One JSON object of the description: its keys are checked against the known
 // ones, and each reader names the field by its full path.
 class Section {
@@ -72,14 +81,7 @@ class Section {
   }
   // A finite number in [lo, hi]; `above_lo` excludes lo itself.
   void number(const char *key, float &out, double lo, double hi, bool above_lo = false) const {
-    const json *value = find(key);
-    if (!value) return;
-    const std::string expect = "must be a number " + std::string(above_lo ? "above " : "from ") +
-                               number_text(lo) + " to " + number_text(hi);
-    if (!value->is_number()) refuse_field(field(key), expect);
-    const double x = value->get<double>();
-    if (!std::isfinite(x) || x < lo || x > hi || (above_lo && x == lo)) refuse_field(field(key), expect);
-    out = static_cast<float>(x);
+    if (const json *value = find(key)) out = number_at(*value, field(key), lo, hi, above_lo);
   }
   std::string text(const char *key, std::initializer_list<const char *> allowed) const {
     const json *value = find(key);
@@ -164,10 +166,30 @@ std::optional<int32_t> optional_id(const Section &s, const char *key) {
   return integer_at(*value, s.field(key), 0, std::numeric_limits<int32_t>::max());
 }
 
+void read_phoneme_map(const Section &s, FrontEndTable &f) {
+  const json *map = s.find("phoneme_map");
+  if (!map) return;
+  const std::string field = s.field("phoneme_map");
+  if (!map->is_object()) refuse_field(field, "must be an object of phoneme -> [phonemes]");
+  for (const auto &item : map->items()) {
+    const std::string name = field + "." + item.key();
+    const json &to = item.value();
+    if (item.key().empty()) refuse_field(field, "a phoneme is empty");
+    if (!to.is_array() || to.size() > 16) refuse_field(name, "must be an array of 0 to 16 phonemes");
+    auto &out = f.phoneme_map[item.key()];
+    for (const json &phoneme : to) {
+      if (!phoneme.is_string() || phoneme.get<std::string>().empty())
+        refuse_field(name, "must hold non-empty strings");
+      out.push_back(phoneme.get<std::string>());
+    }
+  }
+}
+
 void read_front_end(const Section &s, FrontEndTable &f) {
-  const std::string kind = s.text("kind", {"korva", "espeak", "characters"});
+  const std::string kind = s.text("kind", {"korva", "espeak", "characters", "piper"});
   if (kind == "espeak") f.kind = FrontEndKind::kEspeak;
   if (kind == "characters") f.kind = FrontEndKind::kCharacters;
+  if (kind == "piper") f.kind = FrontEndKind::kPiper;
   if (const json *language = s.find("language")) {
     if (!language->is_string() || language->get<std::string>().empty())
       refuse_field(s.field("language"), "must be a non-empty string");
@@ -187,6 +209,19 @@ void read_front_end(const Section &s, FrontEndTable &f) {
   f.blank = optional_id(s, "blank");
   f.start = optional_id(s, "start");
   f.end = optional_id(s, "end");
+  read_phoneme_map(s, f);
+  if (s.find("sentence_silence")) {
+    float seconds = 0.0f;
+    s.number("sentence_silence", seconds, 0.0, 60.0);
+    f.sentence_silence = seconds;
+  }
+  if (const json *silences = s.find("phoneme_silence")) {
+    const std::string field = s.field("phoneme_silence");
+    if (!silences->is_object()) refuse_field(field, "must be an object of phoneme -> seconds");
+    for (const auto &item : silences->items())
+      f.phoneme_silence[item.key()] =
+          number_at(item.value(), field + "." + item.key(), 0.0, 60.0, false);
+  }
 }
 
 void read_inference(const Section &s, InferenceDefaults &d) {
@@ -242,7 +277,9 @@ VoiceDescription parse_voice_description(const std::string &text) {
                read_decoder, voice.decoder);
   read_section(top, "speakers", {"n_speakers", "gin_channels", "names"}, read_speakers,
                voice.speakers);
-  read_section(top, "front_end", {"kind", "language", "symbols", "blank", "start", "end"},
+  read_section(top, "front_end",
+               {"kind", "language", "symbols", "blank", "start", "end", "phoneme_map",
+                "sentence_silence", "phoneme_silence"},
                read_front_end, voice.front_end);
   read_section(top, "inference", {"noise_scale", "noise_scale_w", "length_scale"}, read_inference,
                voice.inference);

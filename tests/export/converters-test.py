@@ -364,7 +364,7 @@ class Library(unittest.TestCase):
             "decoder: upsample kernel 15 does not fit rate 8 (needs kernel >= rate, kernel - rate even)",
             "speakers: 2 speakers with gin_channels 0 (several speakers need a speaker embedding width, one speaker none)",
             "speakers.names['a'] is 5, outside 0..1",
-            "front_end.kind is 'x', expected one of korva, espeak, characters",
+            "front_end.kind is 'x', expected one of korva, espeak, characters, piper",
             "front_end.blank is 11, outside the vocabulary of 10",
             "front_end.symbols['a'] is [12]: needs ids within the vocabulary of 10"])
 

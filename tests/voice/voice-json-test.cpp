@@ -150,3 +150,38 @@ TEST(VoiceJson, RefusesEachBadFieldByName) {
 }
 
 }  // namespace
+
+TEST(VoiceJson, ReadsPiperFields) {
+  const VoiceDescription voice = parse_voice_description(R"({"format": 1, "n_vocab": 8,
+    "front_end": {"kind": "piper", "language": "en-gb-x-rp",
+                  "symbols": {"_": [0], "^": [1], "$": [2], "a": [3], "ɐ": [4]},
+                  "blank": 0, "start": 1, "end": 2, "phoneme_map": {"ɐ": ["a", "a"], "x": []},
+                  "sentence_silence": 0.3, "phoneme_silence": {",": 0.1}}})");
+  EXPECT_EQ(voice.front_end.kind, FrontEndKind::kPiper);
+  EXPECT_STREQ(front_end_name(voice.front_end.kind), "piper");
+  EXPECT_EQ(voice.front_end.language, "en-gb-x-rp");
+  EXPECT_EQ(voice.front_end.phoneme_map.at("ɐ"), (std::vector<std::string>{"a", "a"}));
+  EXPECT_TRUE(voice.front_end.phoneme_map.at("x").empty());
+  EXPECT_FLOAT_EQ(*voice.front_end.sentence_silence, 0.3f);
+  EXPECT_FLOAT_EQ(voice.front_end.phoneme_silence.at(","), 0.1f);
+}
+
+TEST(VoiceJson, RefusesBadPiperFields) {
+  const std::string head = R"({"format": 1, "n_vocab": 8, "front_end": {"kind": )";
+  const std::string table = R"("symbols": {"a": [3]}, )";
+  EXPECT_NE(refusal(head + R"("piper", )" + table + R"("phoneme_map": {"a": "b"}}})")
+                .find("front_end.phoneme_map.a: must be an array"),
+            std::string::npos);
+  EXPECT_NE(refusal(head + R"("piper", )" + table + R"("phoneme_map": {"a": [""]}}})")
+                .find("must hold non-empty strings"),
+            std::string::npos);
+  EXPECT_NE(refusal(head + R"("piper", )" + table + R"("phoneme_silence": {",": -1}}})")
+                .find("front_end.phoneme_silence.,: must be a number from 0 to 60"),
+            std::string::npos);
+  EXPECT_NE(refusal(head + R"("piper", )" + table + R"("sentence_silence": "x"}})")
+                .find("front_end.sentence_silence"),
+            std::string::npos);
+  EXPECT_NE(refusal(head + R"("espeak", )" + table + R"("sentence_silence": 0.2}})")
+                .find("piper's alone"),
+            std::string::npos);
+}

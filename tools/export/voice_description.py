@@ -9,7 +9,7 @@ import json
 
 RECORD = "voice.json"
 FORMAT = 1
-FRONT_ENDS = ("korva", "espeak", "characters")
+FRONT_ENDS = ("korva", "espeak", "characters", "piper")
 
 # The sizes every published VITS family fixes in its constructors.
 FLOW = {"n_couplings": 4, "kernel_size": 5, "dilation_rate": 1, "n_layers": 4}
