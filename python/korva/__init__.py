@@ -9,8 +9,9 @@
 """
 from ._library import library_path
 from .errors import KorvaError
+from .logs import set_log_level
 from .stream import Stream
 from .timing import Timing
 from .voice import Voice
 
-__all__ = ["KorvaError", "Stream", "Timing", "Voice", "library_path"]
+__all__ = ["KorvaError", "Stream", "Timing", "Voice", "library_path", "set_log_level"]
