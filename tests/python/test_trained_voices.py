@@ -1,9 +1,12 @@
 """Voices of the trained families' front-ends (espeak for the public VITS
-voices, piper, characters), tiny and random: noise, made quickly. The ids each
-front-end feeds its model (the public VITS text cases exactly), and word
-timings that hold across sentences, silences, speeds and resampling."""
+voices, piper, characters), tiny and random: noise, made quickly; and, with the
+shared golden data, a voice of Piper's shape converted from Piper's training
+layout. The ids each front-end feeds its model (the public VITS text cases
+exactly), and word timings that hold across sentences, silences, speeds and
+resampling."""
 import json
 import os
+import subprocess
 import sys
 
 import numpy as np
@@ -17,7 +20,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "export"))
 from tiny_voice import write_tiny_voice  # noqa: E402
 import vits_symbols  # noqa: E402
 
-GOLDEN = os.path.join(HERE, "..", "..", "..", "shared", "golden", "vits-text-cases.json")
+SHARED = os.path.join(HERE, "..", "..", "..", "shared", "golden")
+GOLDEN = os.path.join(SHARED, "vits-text-cases.json")
+PIPER_CONFIG = os.path.join(SHARED, "piper", "tiny.onnx.json")
 RATE = 22050
 IPA = " !\"',-.:;?abcdefhijklmnopqrstuvwxzæðŋɐɑɔəɚɛɜɡɪɹɾʃʊʌʒʔθˈˌːᵻ̩"
 
@@ -38,7 +43,28 @@ def voices(tmp_path_factory):
                                      ("characters", characters, len(letters) + 1)):
         paths[name] = str(directory / f"{name}.pt")
         write_tiny_voice(paths[name], front_end, n_vocab, RATE)
+    if os.path.exists(PIPER_CONFIG):
+        paths["converted piper"] = converted_piper(directory)
     return paths
+
+
+def converted_piper(directory):
+    """The shared generator's tiny Piper shape, saved as Piper's training saves it
+    with the shared tiny voice's config (and a silence after commas), converted
+    by korva-export --from-piper."""
+    import torch
+    import vits_fixtures as fx
+    state, config = fx.load_vits(*fx.generate("piper-tiny", str(directory)))
+    checkpoint, _ = fx.piper(state, config, "weight_g/v", True)
+    with open(PIPER_CONFIG, encoding="utf-8") as f:
+        voice = json.load(f)
+    voice["inference"]["phoneme_silence"] = {",": 0.25}
+    files = [str(directory / name) for name in ("tiny.ckpt", "tiny.onnx.json", "converted-piper.pt")]
+    torch.save(checkpoint, files[0])
+    fx.write_json(files[1], voice)
+    subprocess.run([sys.executable, fx.TOOL, "--from-piper", files[0], "--config", files[1], "--out", files[2]],
+                   check=True, capture_output=True)
+    return files[2]
 
 
 def test_vits_text_cases_give_the_published_ids(voices, open_own):
@@ -83,8 +109,26 @@ def zero_runs(audio):
     return [(int(a), int(b - a)) for a, b in zip(edges[::2], edges[1::2])]
 
 
-@pytest.mark.parametrize("front_end", ["espeak", "piper", "characters"])
+def test_converted_piper_voice_pauses_after_its_listed_phonemes(voices, open_own):
+    if "converted piper" not in voices:
+        pytest.skip(f"no {PIPER_CONFIG}: the shared golden data is not beside the repository")
+    voice = open_own(voices["converted piper"])
+    assert voice.front_end == "piper" and voice.native_sample_rate == 22050
+    read = voice.text_to_ids("Hello, world. Bye!")
+    assert [u.phonemes for u in read] == ["həlˈoʊ,", " wˈɜːld.", "bˈaɪ!"]
+    with open(PIPER_CONFIG, encoding="utf-8") as f:
+        table = json.load(f)["phoneme_id_map"]
+    assert read[0].ids == [1, 0] + [x for p in "həlˈoʊ," for x in (table[p][0], 0)] + [2]
+    # The quarter second after the comma, between the pieces of one sentence.
+    audio, words = timed(voice, "Hello, world.", native_rate=True)
+    assert [w[0] for w in words] == ["Hello", "world"]
+    assert any(length == int(0.25 * 22050 + 0.5) for _, length in zero_runs(audio))
+
+
+@pytest.mark.parametrize("front_end", ["espeak", "piper", "characters", "converted piper"])
 def test_word_timings_hold_across_sentences_silence_speed_and_resampling(voices, open_own, front_end):
+    if front_end not in voices:
+        pytest.skip(f"no {PIPER_CONFIG}: the shared golden data is not beside the repository")
     voice = open_own(voices[front_end])
     text = "One thing. Two things."
     audio, words = timed(voice, text, sentence_silence=1.0, speed=1.3)
