@@ -5,7 +5,7 @@ import functools
 import os
 from ctypes import POINTER, c_char_p, c_int, c_size_t, c_void_p
 
-from ._types import LOG_LEVELS, AudioCallback, COptions, CVoiceConfig, CVoiceInfo
+from ._types import LOG_LEVELS, AudioCallback, COptions, CTextIds, CVoiceConfig, CVoiceInfo
 from .errors import KorvaError
 
 SONAME = "libkorva.so.0"
@@ -22,6 +22,8 @@ _PROTOTYPES = {
     "korva_voice_speaker_name": (c_char_p, [c_void_p, c_int]),
     "korva_last_error": (c_char_p, []),
     "korva_set_log_level": (c_int, [c_int]),
+    "korva_voice_text_to_ids": (POINTER(CTextIds), [c_void_p, c_char_p, POINTER(COptions)]),
+    "korva_text_ids_free": (None, [POINTER(CTextIds)]),
 }
 
 
