@@ -2,7 +2,9 @@
 // first audio with 1, 2 and 4 requests at once, on one voice and on two, for
 // each thread budget; the memory of two loaded voices against one; and whether
 // each request's audio is the same as when it runs alone.
-//   parallel-bench VOICE.pt [REPETITIONS]      (default 3)
+//   parallel-bench VOICE.pt [REPETITIONS [BUDGETS]]   (default 3, "0,1,2")
+// BUDGETS: the threads a request, comma-separated; 0 shares the cores among the
+// requests running.
 // Every request speaks the benchmark's paragraph (about ten seconds) with a
 // seed of its own. Excluded: loading, and a warm-up request on each voice.
 #include <algorithm>
@@ -97,13 +99,15 @@ int main(int argc, char **argv) {
     return 2;
   }
   const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  const std::string budget_list = argc > 3 ? argv[3] : "0,1,2";
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as soon as it is measured
   korva_set_log_level(KORVA_LOG_WARNING);
 
   // Memory: one voice, then a second of the same archive.
   const double before = current_rss_mib();
-  korva_voice *first = open_voice(argv[1], 0);
+  korva_voice *first = open_voice(argv[1], std::atoi(budget_list.c_str()));
   const double one = current_rss_mib();
-  korva_voice *second = open_voice(argv[1], 0);
+  korva_voice *second = open_voice(argv[1], std::atoi(budget_list.c_str()));
   const double two = current_rss_mib();
 
   print_system_header("per request: 0 = the cores shared among the requests running (at least 1)");
@@ -112,14 +116,21 @@ int main(int argc, char **argv) {
       "| two voices | %.0f (+%.0f) |\n\n",
       before, one, one - before, two, two - one);
 
-  // Budgets: shared (0), one thread a request, two threads a request.
   struct Budget {
-    const char *name;
+    std::string name;
     std::vector<korva_voice *> voices;  // two voices of this budget
   };
-  std::vector<Budget> budgets = {{"shared (0)", {first, second}},
-                                 {"1", {open_voice(argv[1], 1), open_voice(argv[1], 1)}},
-                                 {"2", {open_voice(argv[1], 2), open_voice(argv[1], 2)}}};
+  std::vector<Budget> budgets;
+  for (size_t at = 0; at < budget_list.size();) {
+    const size_t comma = std::min(budget_list.find(',', at), budget_list.size());
+    const int threads = std::atoi(budget_list.substr(at, comma - at).c_str());
+    const std::string name = threads == 0 ? "shared (0)" : std::to_string(threads);
+    if (budgets.empty())
+      budgets.push_back({name, {first, second}});
+    else
+      budgets.push_back({name, {open_voice(argv[1], threads), open_voice(argv[1], threads)}});
+    at = comma + 1;
+  }
 
   std::printf(
       "| voices | requests at once | threads a request | throughput (audio s / s) | "
@@ -145,7 +156,7 @@ int main(int argc, char **argv) {
           slowest.push_back(first.max);
           identical = identical && round.identical;
         }
-        std::printf("| %zu | %d | %s | %s | %s | %s | %s |\n", n_voices, n, budget.name,
+        std::printf("| %zu | %d | %s | %s | %s | %s | %s |\n", n_voices, n, budget.name.c_str(),
                     format_spread(spread_of(throughput), 2).c_str(),
                     format_spread(spread_of(first_audio), 2).c_str(),
                     format_spread(spread_of(slowest), 2).c_str(), identical ? "yes" : "NO");
