@@ -41,6 +41,8 @@ class Phonemizer : public testing::Test {
     ASSERT_EQ(phonemizer_init(kEspeakData), 0);
     testing::internal::GetCapturedStderr();
   }
+  // Every use is counted: one left behind would keep espeak-ng in use for the next test.
+  void TearDown() override { phonemizer_shutdown(); }
 };
 
 TEST_F(Phonemizer, JoinsItemsWithSingleSpaces) {
@@ -139,6 +141,7 @@ TEST(PhonemizerSetUp, NullTextOrNoInitGivesNull) {
   EXPECT_EQ(phonemize("hello"), nullptr);
   ASSERT_EQ(phonemizer_init(kEspeakData), 0);
   EXPECT_EQ(phonemize(nullptr), nullptr);
+  phonemizer_shutdown();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)\n");
 }
@@ -157,6 +160,7 @@ TEST(PhonemizerSetUp, BadDataDirectoryFailsWithoutEndingTheProcess) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(phonemizer_init(kEspeakData), 0);
   testing::internal::GetCapturedStderr();
+  phonemizer_shutdown();
 }
 
 TEST(PhonemizerSetUp, RepeatedCyclesAndTheDefaultLocation) {
