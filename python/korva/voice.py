@@ -41,7 +41,10 @@ class Voice:
         synthesis (0: the cores, shared among the syntheses running). precision:
         "fp32" or "bf16".
 
-    Options of synthesize, stream and save_wav (None: the default):
+    voice.text_to_ids(text) shows the phonemes and ids the voice's front-end
+    makes of a text, with the same options.
+
+    Options of synthesize, stream, save_wav and text_to_ids (None: the default):
       speed, length_scale, noise_scale, noise_scale_w: numbers (see korva.h)
       speaker: an id (int) or one of voice.speakers' names
       seed: >= 0 for repeatable audio, the same whatever runs beside it
