@@ -10,23 +10,64 @@ namespace {
 // Elements below which a pass runs on the calling thread alone.
 constexpr int64_t kGrain = 32768;
 
-uint16_t to_bfloat16(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  if ((bits & 0x7fffffffu) > 0x7f800000u) return static_cast<uint16_t>((bits >> 16) | 0x40u);
-  bits += 0x7fffu + ((bits >> 16) & 1u);  // to nearest, ties to even
-  return static_cast<uint16_t>(bits >> 16);
+// The passes are plain loops over memory that the compiler vectorises; built for
+// each vector width, the widest the CPU has is picked when the library loads.
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+#define KORVA_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define KORVA_VECTOR_CLONES
+#endif
+
+KORVA_VECTOR_CLONES void leaky_run(const float *__restrict in, float *__restrict out, int64_t n,
+                                   float slope) {
+  for (int64_t i = 0; i < n; ++i) {
+    const float scaled = in[i] * slope;
+    out[i] = in[i] < 0.0f ? scaled : in[i];
+  }
 }
 
-template <typename Out>
-Out convert(float value);
-template <>
-float convert<float>(float value) {
-  return value;
+KORVA_VECTOR_CLONES void leaky_run_divided(const float *__restrict in, float *__restrict out,
+                                           int64_t n, float slope, float divisor) {
+  for (int64_t i = 0; i < n; ++i) {
+    const float v = in[i] / divisor;
+    const float scaled = v * slope;
+    out[i] = v < 0.0f ? scaled : v;
+  }
 }
-template <>
-uint16_t convert<uint16_t>(float value) {
-  return to_bfloat16(value);
+
+// To bfloat16 by rounding to nearest, ties to even; NaN stays NaN.
+KORVA_VECTOR_CLONES void leaky_run_bfloat16(const float *__restrict in, uint16_t *__restrict out,
+                                            int64_t n, float slope, float divisor) {
+  for (int64_t i = 0; i < n; ++i) {
+    const float v = in[i] / divisor;
+    const float scaled = v * slope;
+    const float r = v < 0.0f ? scaled : v;
+    uint32_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    const uint32_t rounded = (bits + 0x7fffu + ((bits >> 16) & 1u)) >> 16;
+    const uint32_t quiet = (bits >> 16) | 0x40u;
+    const uint32_t nan = 0u - static_cast<uint32_t>((bits & 0x7fffffffu) > 0x7f800000u);
+    out[i] = static_cast<uint16_t>((quiet & nan) | (rounded & ~nan));
+  }
+}
+
+KORVA_VECTOR_CLONES void add_run(float *__restrict dst, const float *__restrict src, int64_t n) {
+  for (int64_t i = 0; i < n; ++i) dst[i] += src[i];
+}
+
+KORVA_VECTOR_CLONES void positive_zero_run(float *__restrict data, int64_t n) {
+  for (int64_t i = 0; i < n; ++i) data[i] = 0.0f + data[i];
+}
+
+void leaky(const float *in, float *out, int64_t n, float slope, float divisor) {
+  if (divisor == 1.0f)
+    leaky_run(in, out, n, slope);
+  else
+    leaky_run_divided(in, out, n, slope, divisor);
+}
+
+void leaky(const float *in, uint16_t *out, int64_t n, float slope, float divisor) {
+  leaky_run_bfloat16(in, out, n, slope, divisor);
 }
 
 // Calls f(run, first, last) over the runs of `shape` and the sample ranges [first, last)
@@ -55,10 +96,7 @@ void leaky_relu_typed(const float *src, const Activations &s, int64_t offset, Ou
     const int64_t from = std::clamp(inside.from, first, last);
     const int64_t to = std::clamp(inside.to, from, last);
     std::fill(out + first * width, out + from * width, Out{});
-    for (int64_t i = (offset + from) * width, o = from * width; o < to * width; ++i, ++o) {
-      const float v = in[i] / divisor;
-      out[o] = convert<Out>(v < 0.0f ? v * slope : v);
-    }
+    leaky(in + (offset + from) * width, out + from * width, (to - from) * width, slope, divisor);
     std::fill(out + to * width, out + last * width, Out{});
   });
 }
@@ -113,16 +151,15 @@ void zero_outside(void *data, const Activations &shape, const SampleRange &insid
 void add_into(float *dst, const float *src, const Activations &shape) {
   const int64_t width = shape.width();
   for_each_stretch(shape, shape.length, [&](int64_t run, int64_t first, int64_t last) {
-    const int64_t base = run * shape.length * width;
-    for (int64_t i = base + first * width; i < base + last * width; ++i) dst[i] += src[i];
+    const int64_t at = (run * shape.length + first) * width;
+    add_run(dst + at, src + at, (last - first) * width);
   });
 }
 
 void add_positive_zero(float *data, const Activations &shape) {
   const int64_t width = shape.width();
   for_each_stretch(shape, shape.length, [&](int64_t run, int64_t first, int64_t last) {
-    const int64_t base = run * shape.length * width;
-    for (int64_t i = base + first * width; i < base + last * width; ++i) data[i] = 0.0f + data[i];
+    positive_zero_run(data + (run * shape.length + first) * width, (last - first) * width);
   });
 }
 
