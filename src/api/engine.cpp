@@ -138,7 +138,7 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
   engine_voice = voice_facts(voice);
   engine_model->skip_identity_layers(true);
   engine_ready = true;
-  if (engine_bf16) engine_model->dec->use_bfloat16(true);
+  if (engine_bf16) engine_model->use_bfloat16(true);
   flow_self_test(*engine_model);
   print_flow_report(*engine_model->flow);
   fprintf(stderr, "[korva] Ready.\n");
@@ -398,7 +398,7 @@ KORVA_API int korva_set_precision(int precision) {
   const bool bf16 = precision == KORVA_PRECISION_BF16;
   if (bf16 && !bfloat16_supported()) return -1;
   engine_bf16 = bf16;
-  if (engine_ready) engine_model->dec->use_bfloat16(bf16);
+  if (engine_ready) engine_model->use_bfloat16(bf16);
   return 0;
 }
 

@@ -136,7 +136,9 @@ WindowDecoder::WindowDecoder(const DecoderImpl &dec, int64_t window_frames, bool
     st.u_start = first;
     st.x_start = first * s;
     const int64_t in = up->weight.size(0), out = up->weight.size(1);
-    st.u = {ActivationType::kFloat, block, in, length};
+    // The first stage reads the first convolution's float32 output; later ones read the
+    // narrowing pass's, in the residual blocks' type.
+    st.u = {i == 0 ? ActivationType::kFloat : res_type, block, in, length};
     st.x = {ActivationType::kFloat, block, out, length * s};
     st.conv_in = {res_type, block, out, length * s};
     st.between = st.conv_in;
