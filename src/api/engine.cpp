@@ -25,6 +25,7 @@
 #include "model/flow-self-test.h"
 #include "model/korva-vits.h"
 #include "model/threads.h"
+#include "nn/random-start.h"
 #include "text/front-end.h"
 #include "text/phonemizer.h"
 #include "voice/voice-json.h"
@@ -107,6 +108,7 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
     return -1;
   }
   const VoiceDescription voice = described_voice(weights_path);
+  DeferredRandomStart deferred;  // the archive fills the weights
   engine_model = KorvaVITS(voice);
   engine_model->eval();
   fprintf(stderr, "[korva] Manifest: %zu tensors\n", manifest->entries.size());
@@ -117,6 +119,7 @@ int load_unlocked(const char *weights_path, const char *espeak_data_path) {
   }
 
   const int loaded = manifest_bind_parameters(*manifest, *engine_model, remap_checkpoint_key);
+  deferred.draw_unfilled();
   fprintf(stderr, "[korva] Loaded %d parameters\n", loaded);
   print_parameter_report(*engine_model);
   manifest.reset();
