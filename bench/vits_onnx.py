@@ -79,20 +79,10 @@ def spline_inverse(y, widths, heights, derivatives):
 
     cw, w = knots(widths)
     ch, h = knots(heights)
-    d = ve.MIN_DERIVATIVE + F.softplus(ud)
     bump = torch.zeros(k + 1)
     bump[-1] = 1e-6
-    search = ch + bump
-    index = (torch.sum((yc[..., None] >= search).long(), dim=-1) - 1).clamp(0, k - 1)[..., None]
-    pick = lambda t: t.gather(-1, index)[..., 0]  # noqa: E731
-    xk, wk, yk, hk = pick(cw), pick(w), pick(ch), pick(h)
-    s, d0, d1 = pick(h / w), pick(d), pick(d[..., 1:])
-    dy, q = yc - yk, d0 + d1 - 2 * s
-    a = dy * q + hk * (s - d0)
-    bq = hk * d0 - dy * q
-    c = -s * dy
-    t = (2 * c) / (-bq - torch.sqrt((bq.pow(2) - 4 * a * c).clamp_min(0)))
-    return torch.where(inside, t * wk + xk, y)
+    solved = ve.spline_solve(yc, cw, w, ch, h, ve.MIN_DERIVATIVE + F.softplus(ud), ch + bump)
+    return torch.where(inside, solved, y)
 
 
 def conv_flow_reverse(self, x, x_mask, g):
