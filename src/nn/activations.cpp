@@ -12,7 +12,16 @@ constexpr int64_t kGrain = 32768;
 
 // The passes are plain loops over memory that the compiler vectorises; built for
 // each vector width, the widest the CPU has is picked when the library loads.
-#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+// Not under the sanitizers, whose runtime is not up yet when the loader picks a clone.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KORVA_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KORVA_SANITIZED 1
+#endif
+#if defined(__x86_64__) && !defined(KORVA_SANITIZED)
 #define KORVA_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define KORVA_VECTOR_CLONES
