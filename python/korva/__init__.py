@@ -10,8 +10,10 @@
 """
 from ._library import library_path
 from .errors import KorvaError
+from .logs import set_log_level
 from .stream import Stream
 from .timing import Timing
 from .voice import UtteranceIds, Voice
 
-__all__ = ["KorvaError", "Stream", "Timing", "UtteranceIds", "Voice", "library_path"]
+__all__ = ["KorvaError", "Stream", "Timing", "UtteranceIds", "Voice", "library_path",
+           "set_log_level"]

@@ -6,6 +6,7 @@ from ctypes import POINTER, c_char_p, c_float, c_int, c_int32, c_longlong, c_siz
 OUTPUT_RATE = 48000  # Hz, of the audio unless native_rate is asked for
 SEED_NEXT = -1
 PRECISIONS = {"fp32": 0, "bf16": 1}
+LOG_LEVELS = {"off": 0, "error": 1, "warning": 2, "info": 3}
 TIMING_KINDS = {0: "word", 1: "phoneme"}
 
 AudioCallback = ctypes.CFUNCTYPE(c_int, POINTER(c_float), c_int, c_void_p)
@@ -42,6 +43,15 @@ class COptions(ctypes.Structure):
         ("sentence_silence", c_float),
         ("on_timing", TimingCallback),
         ("timing_user", c_void_p),
+    ]
+
+
+class CVoiceConfig(ctypes.Structure):
+    _fields_ = [
+        ("size", c_size_t),
+        ("espeak_data", c_char_p),
+        ("intra_op_threads", c_int),
+        ("precision", c_int),
     ]
 
 

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "api/engine-lock.h"
+#include "api/error-report.h"
+#include "log/log.h"
 #include "text/fitting-utterances.h"
 #include "text/front-end.h"
 #include "text/sentences.h"
@@ -47,7 +48,8 @@ Outcome SentenceRoad::speak_whole(std::string_view text) {
     }
   }
   if (fits) return whole.empty() ? speak_nothing(0) : speak_utterances(whole, verbatim(text, 0), 1.0f, true);
-  fprintf(stderr, "[korva] Text over %d token ids: spoken sentence by sentence\n", kMaxTokens);
+  log_line(LogLevel::kInfo, "[korva] Text over %d token ids: spoken sentence by sentence",
+           kMaxTokens);
   split_ = true;
   return speak_text(text, 0);
 }
@@ -71,7 +73,7 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
   std::vector<std::string> warnings;
   const auto parts = parse_ssml(document, &error, &warnings);
   for (const std::string &warning : warnings)
-    fprintf(stderr, "[korva] WARNING: %s\n", warning.c_str());
+    log_line(LogLevel::kWarning, "[korva] WARNING: %s", warning.c_str());
   if (!parts) {
     record_error("%s", error.c_str());
     return Outcome::kFailed;
@@ -88,9 +90,9 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
           outcome = speak_utterances(utterances_of({{0, part.text.text.size(), part.phonemes, true}}),
                                      part.text, part.rate, part.new_sentence);
         } else {
-          fprintf(stderr,
-                  "[korva] WARNING: <phoneme> is read by the korva front-end only: its words "
-                  "are spoken\n");
+          log_line(LogLevel::kWarning,
+                   "[korva] WARNING: <phoneme> is read by the korva front-end only: its words "
+                   "are spoken");
           outcome = speak_sentences(part.text, part.rate, part.new_sentence);
         }
         break;

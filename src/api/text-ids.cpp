@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "api/engine-lock.h"
+#include "api/error-report.h"
 #include "api/sentence-road.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "log/log.h"
 #include "nn/coupling-flow.h"
 #include "nn/debug-dump.h"
 #include "nn/hifigan-decoder.h"
@@ -85,9 +86,11 @@ class FlowPass {
       latent = torch::flip(latent, {1});
       const auto before = latent;
       latent = layer->forward(latent, y_mask_.narrow(2, lo, hi - lo), true, g_);
-      auto &stats = layers_[static_cast<size_t>(i)];
-      stats.abs_change_sum += (kept(latent) - kept(before)).abs().sum().item<double>();
-      stats.range.add(kept(latent));
+      if (stats_) {
+        auto &stats = layers_[static_cast<size_t>(i)];
+        stats.abs_change_sum += (kept(latent) - kept(before)).abs().sum().item<double>();
+        stats.range.add(kept(latent));
+      }
       // The later layers read less around the window: the rest is dropped.
       context -= layer->enc->context_frames();
       const int64_t from = std::max<int64_t>(0, begin - context);
@@ -96,24 +99,28 @@ class FlowPass {
       lo = from;
       hi = to;
     }
-    after_flow_.add(kept(latent));
+    if (stats_) after_flow_.add(kept(latent));
     z_.narrow(2, begin, end - begin).copy_(kept(latent * y_mask_.narrow(2, lo, hi - lo)));
     done_ = end;
   }
 
   void report() const {
+    if (stats_) print_stats();
+    if (dump_with_header("C:/tmp/korva_z_input.bin", z_))
+      log_line(LogLevel::kInfo, "[korva] Saved z input: [%d, %d, %d] to korva_z_input.bin",
+               static_cast<int>(z_.size(0)), static_cast<int>(z_.size(1)),
+               static_cast<int>(z_.size(2)));
+  }
+
+  void print_stats() const {
     const double elements = static_cast<double>(z_.numel());
     for (int i = flow_.n_flows - 1; i >= 0; --i) {
       const auto &stats = layers_[static_cast<size_t>(i)];
-      fprintf(stderr, "[korva] flow[%d] mean_abs_change=%.6f z range=[%.3f, %.3f]\n", i,
-              stats.abs_change_sum / elements, stats.range.min, stats.range.max);
+      log_line(LogLevel::kInfo, "[korva] flow[%d] mean_abs_change=%.6f z range=[%.3f, %.3f]", i,
+               stats.abs_change_sum / elements, stats.range.min, stats.range.max);
     }
-    fprintf(stderr, "[korva] z (after flow) stats: min=%.3f max=%.3f hasnan=%d\n", after_flow_.min,
-            after_flow_.max, after_flow_.has_nan ? 1 : 0);
-    if (dump_with_header("C:/tmp/korva_z_input.bin", z_))
-      fprintf(stderr, "[korva] Saved z input: [%d, %d, %d] to korva_z_input.bin\n",
-              static_cast<int>(z_.size(0)), static_cast<int>(z_.size(1)),
-              static_cast<int>(z_.size(2)));
+    log_line(LogLevel::kInfo, "[korva] z (after flow) stats: min=%.3f max=%.3f hasnan=%d",
+             after_flow_.min, after_flow_.max, after_flow_.has_nan ? 1 : 0);
   }
 
   FlowImpl &flow_;
@@ -121,6 +128,8 @@ class FlowPass {
   const int64_t frames_, context_, max_window_;
   torch::Tensor z_;
   int64_t done_ = 0;
+  // The statistics are only gathered for their lines.
+  const bool stats_ = log_enabled(LogLevel::kInfo);
   std::vector<LayerStats> layers_;
   Extremes after_flow_;
 };
@@ -132,18 +141,22 @@ torch::Tensor conditioned_bias(DecoderImpl &dec, const torch::Tensor &g) {
   return (dec.conv_pre->bias + dec.cond->forward(g).view({-1})).contiguous();
 }
 
-// Checks a window's samples and hands them on; false when the sink stopped.
-bool deliver(const float *samples, int64_t count, Extremes &output, WaveSink &sink) {
-  output.add(torch::from_blob(const_cast<float *>(samples), {count}));
+// Checks a window's samples (and adds them to the statistics when they are
+// logged) and hands them on; false when the sink stopped.
+bool deliver(const float *samples, int64_t count, bool stats, Extremes &output,
+             WaveSink &sink) {
+  const auto wave = torch::from_blob(const_cast<float *>(samples), {count});
+  if (stats) output.add(wave);
   // tanh keeps infinities finite but not NaN: a NaN weight reaches every later sample.
-  if (output.has_nan || std::isinf(output.min) || std::isinf(output.max))
-    throw std::runtime_error("non-finite waveform samples from the decoder");
+  const bool finite = stats ? !(output.has_nan || std::isinf(output.min) || std::isinf(output.max))
+                            : torch::isfinite(wave).all().item<bool>();
+  if (!finite) throw std::runtime_error("non-finite waveform samples from the decoder");
   return sink.write(samples, count);
 }
 
 // Windows of fixed sizes on the window decoder: the first `first`, every later one `rest`.
 bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
-                          const WindowDecoder &rest, const torch::Tensor &pre_bias,
+                          const WindowDecoder &rest, const torch::Tensor &pre_bias, bool stats,
                           Extremes &output, WaveSink &sink) {
   const int64_t frames = flow_pass.z().size(2);
   const int64_t per_frame = rest.samples_per_frame();
@@ -158,7 +171,7 @@ bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
     flow_pass.advance_to(std::min(frames, begin + dec.first_frame() + dec.frames_read()));
     dec.decode(flow_pass.z().data_ptr<float>(), frames, begin, samples.data(), *work, bias);
     const int64_t end = std::min(frames, begin + dec.window_frames());
-    if (!deliver(samples.data(), (end - begin) * per_frame, output, sink)) return false;
+    if (!deliver(samples.data(), (end - begin) * per_frame, stats, output, sink)) return false;
     begin = end;
   }
   return true;
@@ -167,7 +180,8 @@ bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
 // Windows that double from sizes.first_decode up to sizes.max_decode on the
 // decoder's own tensor operations.
 bool decode_growing_windows(FlowPass &flow_pass, DecoderImpl &dec, const ChunkSizes &sizes,
-                            const torch::Tensor &g, Extremes &output, WaveSink &sink) {
+                            const torch::Tensor &g, bool stats, Extremes &output,
+                            WaveSink &sink) {
   const int64_t frames = flow_pass.z().size(2);
   const int64_t context = dec.context_frames();
   int64_t window = sizes.first_decode;
@@ -179,7 +193,7 @@ bool decode_growing_windows(FlowPass &flow_pass, DecoderImpl &dec, const ChunkSi
     auto wave =
         dec.forward_frames(flow_pass.z().narrow(2, lo, hi - lo), begin - lo, end - lo, g)
             .contiguous();
-    if (!deliver(wave.data_ptr<float>(), wave.numel(), output, sink)) return false;
+    if (!deliver(wave.data_ptr<float>(), wave.numel(), stats, output, sink)) return false;
     begin = end;
     window = std::min(sizes.max_decode, 2 * window);
   }
@@ -194,16 +208,19 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
   const int64_t frames = z_p.size(2);
   FlowPass flow_pass(flow, z_p, y_mask, g, sizes.max_flow);
   Extremes output;
+  const bool stats = log_enabled(LogLevel::kInfo);
   sink.begin(frames * dec.samples_per_frame());
   const auto first = dec.window_decoder(sizes.first_decode);
   const auto rest = sizes.max_decode == sizes.first_decode ? first
                                                            : dec.window_decoder(sizes.max_decode);
-  const bool done =
-      first && rest
-          ? decode_fixed_windows(flow_pass, *first, *rest, conditioned_bias(dec, g), output, sink)
-          : decode_growing_windows(flow_pass, dec, sizes, g, output, sink);
+  const bool done = first && rest ? decode_fixed_windows(flow_pass, *first, *rest,
+                                                         conditioned_bias(dec, g), stats, output,
+                                                         sink)
+                                  : decode_growing_windows(flow_pass, dec, sizes, g, stats,
+                                                           output, sink);
   if (!done) return false;
-  fprintf(stderr, "[korva] decoder output stats: min=%.3f max=%.3f hasnan=%d\n", output.min,
-          output.max, output.has_nan ? 1 : 0);
+  if (stats)
+    log_line(LogLevel::kInfo, "[korva] decoder output stats: min=%.3f max=%.3f hasnan=%d",
+             output.min, output.max, output.has_nan ? 1 : 0);
   return true;
 }

@@ -14,6 +14,7 @@
 #include "text/front-end.h"
 #include "text/log-echo.h"
 #include "text/punctuation-runs.h"
+#include "log/log.h"
 
 namespace {
 
@@ -46,7 +47,8 @@ class EspeakFrontEnd : public FrontEnd {
       line = end + 1;
     }
     const PhonemeText collapsed = phonemes.whitespace_collapsed();
-    std::fprintf(stderr, "[frontend] espeak: \"%s\" -> \"%s\"\n",
+    if (log_enabled(LogLevel::kInfo))
+      log_line(LogLevel::kInfo, "[frontend] espeak: \"%s\" -> \"%s\"",
                  log_echo(std::string(text).c_str()).c_str(),
                  log_echo(collapsed.text().c_str()).c_str());
     Utterance utterance = collapsed.utterance(table_, dropped);

@@ -1,10 +1,12 @@
 #include "text/espeak-ng.h"
+#include "log/log.h"
 
 #include <espeak-ng/speak_lib.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
@@ -14,6 +16,8 @@ namespace {
 // and wait for it for ever. So espeak-ng is started once per process and never
 // terminated; a start from another data directory starts it again over the
 // running one (that leaves one idle thread behind).
+// Guards espeak-ng and the state below.
+std::mutex espeak_mutex;
 bool running = false;
 std::string started_from;  // the data directory, "" for the default
 std::string language_set;  // the voice last set, "" for none
@@ -78,9 +82,15 @@ class TraceStream {
   FILE *file_;
 };
 
+void require_language(const std::string &language) {
+  if (!running) throw std::runtime_error("espeak-ng is not started");
+  if (!set_language(language)) throw std::runtime_error("espeak-ng has no voice '" + language + "'");
+}
+
 }  // namespace
 
 bool espeak_start(const char *data_path) {
+  const std::lock_guard<std::mutex> lock(espeak_mutex);
   const std::string from = data_path ? data_path : "";
   if (running && from == started_from) return true;
   constexpr int kDontExit = espeakINITIALIZE_DONT_EXIT;  // 1.51 exits the process on bad data
@@ -90,7 +100,7 @@ bool espeak_start(const char *data_path) {
       data_ok ? espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, data_path, kDontExit) : -1;
   // 0 means nothing was loaded: with the don't-exit option a failed start returns normally.
   if (sample_rate == -1 || sample_rate == 0) {
-    std::fprintf(stderr, "[phonemize] Failed to initialize espeak-ng%s%s\n",
+    log_line(LogLevel::kError, "[phonemize] Failed to initialize espeak-ng%s%s",
                  data_ok ? "" : ": no phoneme data in ", data_ok ? "" : data_path);
     return false;
   }
@@ -101,20 +111,30 @@ bool espeak_start(const char *data_path) {
   return set_language("en-us");
 }
 
+std::string espeak_data_directory() {
+  const std::lock_guard<std::mutex> lock(espeak_mutex);
+  if (!running) return "";
+  const char *dir = nullptr;
+  espeak_Info(&dir);
+  return dir ? dir : started_from;
+}
+
 void espeak_require_language(const std::string &language) {
-  if (!running) throw std::runtime_error("espeak-ng is not started");
-  if (!set_language(language)) throw std::runtime_error("espeak-ng has no voice '" + language + "'");
+  const std::lock_guard<std::mutex> lock(espeak_mutex);
+  require_language(language);
 }
 
 std::string espeak_word_ipa(const std::string &word, const std::string &language) {
-  espeak_require_language(language);
+  const std::lock_guard<std::mutex> lock(espeak_mutex);
+  require_language(language);
   const void *text = word.c_str();
   const char *ipa = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, espeakPHONEMES_IPA);
   return ipa ? ipa : "";
 }
 
 std::vector<EspeakClause> espeak_clauses(std::string_view text, const std::string &language) {
-  espeak_require_language(language);
+  const std::lock_guard<std::mutex> lock(espeak_mutex);
+  require_language(language);
   const std::string copy(text);
   std::vector<EspeakClause> clauses;
   const void *at = copy.c_str();
@@ -134,7 +154,8 @@ std::vector<EspeakClause> espeak_clauses(std::string_view text, const std::strin
 }
 
 EspeakSpeech espeak_speak(std::string_view text, const std::string &language) {
-  espeak_require_language(language);
+  const std::lock_guard<std::mutex> lock(espeak_mutex);
+  require_language(language);
   const std::string copy(text);
   EspeakSpeech speech;
   TraceStream trace;

@@ -1,8 +1,8 @@
 #pragma once
 // Every call the engine makes of espeak-ng, in one place. espeak-ng is one
-// process-wide state and is not thread-safe: callers of these functions must
-// not run two at once (the engine's lock sees to it), and each call sets the
-// language it needs first, as another voice may have set another.
+// process-wide state and is not thread-safe: each of these functions holds one
+// lock for its calls into it, and sets the language it needs inside that lock,
+// as a voice in parallel may have set another.
 
 #include <cstddef>
 #include <string>
@@ -13,6 +13,9 @@
 // runs from there already. False, after a line on standard error, when it
 // cannot start (also when the directory holds no phoneme data).
 bool espeak_start(const char *data_path);
+
+// The data directory espeak-ng runs with, as it names it; "" before it started.
+std::string espeak_data_directory();
 
 // Throws std::runtime_error when espeak-ng is not started or has no voice
 // `language` (en-us, en-gb-x-rp, ...).

@@ -4,6 +4,7 @@
 
 #include "text/front-end.h"
 #include "text/log-echo.h"
+#include "log/log.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' |
 
 void DroppedSymbols::drop(const std::string &symbol) {
   if (reported_.insert(symbol).second)
-    std::fprintf(stderr, "[frontend] WARN: symbol '%s' is not in the voice's table, dropped\n",
+    log_line(LogLevel::kWarning, "[frontend] WARN: symbol '%s' is not in the voice's table, dropped",
                  log_echo(symbol.c_str()).c_str());
 }
 

@@ -1,18 +1,32 @@
 #include "text/phonemizer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "text/espeak-ng.h"
 #include "text/lexicon.h"
 #include "text/log-echo.h"
+#include "log/log.h"
 
 namespace {
 
-int initialized = 0;
+// Voices using the front-end now; each phonemizer_init that succeeded is one.
+std::mutex users_mutex;
+std::atomic<int> users{0};
+
+// `dir` with links and dots resolved, so that two names of one directory compare equal.
+std::string canonical(const std::string &dir) {
+  char *resolved = realpath(dir.c_str(), nullptr);
+  if (!resolved) return dir;
+  std::string out = resolved;
+  std::free(resolved);
+  return out;
+}
 
 constexpr size_t kMaxWordBytes = 254;
 
@@ -95,7 +109,7 @@ const char *pronounce(const char *word, WordCounts &counts, std::string &espeak)
     return espeak.c_str();
   }
   if (++counts.unpronounceable <= kMaxWarnings)
-    std::fprintf(stderr, "[phonemize] WARNING: no pronunciation for '%s'\n",
+    log_line(LogLevel::kWarning, "[phonemize] WARNING: no pronunciation for '%s'",
                  log_echo(word).c_str());
   return nullptr;
 }
@@ -133,19 +147,38 @@ bool walk_items(const char *text, WordCounts &counts, Emit emit) {
 
 }  // namespace
 
-int phonemizer_init(const char *espeak_data_path) {
-  if (initialized) return 0;
-  if (!espeak_start(espeak_data_path)) return -1;
-  initialized = 1;
-  std::fprintf(stderr, "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)\n");
+int phonemizer_init(const char *espeak_data_path, std::string *why) {
+  const std::lock_guard<std::mutex> lock(users_mutex);
+  if (users > 0 && espeak_data_path) {
+    // A process has one espeak-ng: a second voice takes the data the first runs with.
+    const std::string in_use = espeak_data_directory();
+    if (canonical(espeak_data_path) != canonical(in_use)) {
+      const std::string reason = "espeak-ng runs with the data in " + in_use +
+                                 " for another voice, and a process has one espeak-ng";
+      log_line(LogLevel::kError, "[phonemize] Failed to initialize espeak-ng from %s: %s",
+               espeak_data_path, reason.c_str());
+      if (why) *why = reason;
+      return -1;
+    }
+  }
+  if (users == 0 && !espeak_start(espeak_data_path)) {
+    if (why) *why = "no phoneme data there, or espeak-ng did not start";
+    return -1;
+  }
+  ++users;
+  log_line(LogLevel::kInfo,
+           "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)");
   return 0;
 }
 
-// espeak-ng stays up (see espeak-ng.cpp): only this front-end's state ends.
-void phonemizer_shutdown() { initialized = 0; }
+// espeak-ng stays up (see espeak-ng.cpp): only one use of the front-end ends.
+void phonemizer_shutdown() {
+  const std::lock_guard<std::mutex> lock(users_mutex);
+  if (users > 0) --users;
+}
 
 char *phonemize(const char *text) {
-  if (!initialized || !text) return nullptr;
+  if (users == 0 || !text) return nullptr;
   PhonemeOutput out;
   if (!out.ok()) return nullptr;
   WordCounts counts;
@@ -156,15 +189,16 @@ char *phonemize(const char *text) {
   if (!whole) return nullptr;
 
   if (counts.unpronounceable > kMaxWarnings)
-    std::fprintf(stderr, "[phonemize] WARNING: %d more words without a pronunciation\n",
+    log_line(LogLevel::kWarning, "[phonemize] WARNING: %d more words without a pronunciation",
                  counts.unpronounceable - kMaxWarnings);
-  std::fprintf(stderr, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)\n",
+  if (log_enabled(LogLevel::kInfo))
+    log_line(LogLevel::kInfo, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)",
                log_echo(text).c_str(), log_echo(out.str()).c_str(), counts.lexicon, counts.espeak);
   return out.release();
 }
 
 bool phonemize_items(const char *text, std::vector<PhonemeItem> *items) {
-  if (!initialized || !text || !items) return false;
+  if (users == 0 || !text || !items) return false;
   WordCounts counts;
   return walk_items(text, counts,
                     [&](size_t offset, size_t length, const char *item, size_t n, bool word) {

@@ -16,6 +16,7 @@
 #include "text/espeak-words.h"
 #include "text/front-end.h"
 #include "text/log-echo.h"
+#include "log/log.h"
 
 namespace {
 
@@ -80,7 +81,8 @@ class PiperFrontEnd : public FrontEnd {
       begin = clause.end;
     }
     sentences.end_sentence();
-    std::fprintf(stderr, "[frontend] piper: \"%s\" -> \"%s\"\n",
+    if (log_enabled(LogLevel::kInfo))
+      log_line(LogLevel::kInfo, "[frontend] piper: \"%s\" -> \"%s\"",
                  log_echo(std::string(text).c_str()).c_str(),
                  log_echo(sentences.phonemes().c_str()).c_str());
     return sentences.take();

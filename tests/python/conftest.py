@@ -1,5 +1,5 @@
 """The voice the tests speak with: $KORVA_TEST_VOICE, loaded once and again only
-after a test closed it (the engine holds one voice per process)."""
+after a test closed it."""
 import os
 
 import pytest

@@ -33,7 +33,8 @@ class Server:
         self.log_path = os.path.join(work, name + ".log")
         self.log = open(self.log_path, "wb")
         self.process = subprocess.Popen(
-            [binary, "-m", archive, "--port", "0", "--timeout", "120", *args],
+            # -v: the check of a hang-up reads the library's own line about it.
+            [binary, "-v", "-m", archive, "--port", "0", "--timeout", "120", *args],
             stdout=subprocess.DEVNULL, stderr=self.log)
         self.port = None
         deadline = time.time() + WAIT

@@ -69,7 +69,9 @@ constexpr const char *kHelp =
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
-    "The library's progress lines go to standard error.\n";
+    "  -v, --verbose          also the library's progress lines and statistics\n"
+    "\n"
+    "Warnings and errors go to standard error; with -v everything the library logs.\n";
 
 // Writes each chunk as raw PCM to standard output as soon as it is decoded.
 int write_chunk(const float *samples, int count, void *user) {

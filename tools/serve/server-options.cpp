@@ -28,9 +28,11 @@ const char *const kServerHelp =
     "      --espeak-data DIR   espeak-ng data directory (default: espeak-ng's own)\n"
     "  -h, --help              this text\n"
     "      --version           the version\n"
+    "  -v, --verbose           also the library's progress lines and statistics\n"
     "\n"
     "SIGTERM or SIGINT stops taking requests, lets the running one finish, and exits 0.\n"
-    "One access-log line per request goes to standard error.\n";
+    "One access-log line per request goes to standard error, with the library's\n"
+    "warnings (with -v, everything it logs).\n";
 
 namespace {
 
