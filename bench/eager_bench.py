@@ -8,13 +8,15 @@ load: vits_eager.load (torch.load, building the networks, folding weight norm)
 in a fresh interpreter with torch already imported, the checkpoint in the page
 cache. rtf: one request on the ids after a warm-up, per thread count; the
 seconds of that request are also its time to first audio, since eager
-inference has no audio before the whole waveform. Figures are the median
-[min, max] of the repeats, as CSV rows "quantity,configuration,median,min,max".
+inference has no audio before the whole waveform; and the peak resident memory
+of the process. Figures are the median [min, max] of the repeats, as CSV rows
+"quantity,configuration,median,min,max".
 """
 import argparse
 import csv
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -69,6 +71,9 @@ def rtf_rows(a, threads):
         rows.append(row("tts rtf", f"fp32 {n} threads", [s / audio for s in seconds]))
         rows.append(row("first audio s", f"{n} threads", seconds))
         rows.append(row("audio s", f"{n} threads", [audio]))
+    # ru_maxrss is in KiB on Linux.
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    rows.append(row("process peak RSS MiB", "", [peak]))
     return rows
 
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench-support.h"
 #include "fresh-process-measures.h"
 #include "in-process-measures.h"
 #include "synthesis-options.h"
@@ -144,6 +145,9 @@ int main(int argc, char **argv) {
     section.measure(options);
     std::fflush(stdout);  // a section can take minutes: show each as it ends
   }
+  // What this process held at its peak: the voice, and the requests of the sections run here.
+  const double peak = peak_rss_mib();
+  write_csv_row(options.csv, "process peak RSS MiB", "", {peak, peak, peak});
   korva_unload();
   if (options.csv) std::fclose(options.csv);
   return 0;

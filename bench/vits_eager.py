@@ -163,11 +163,17 @@ def spline_inverse(y, widths, heights, derivatives):
 
     cw, w = knots(uw)
     ch, h = knots(uh)
-    d = MIN_DERIVATIVE + F.softplus(ud)
     search = ch.clone()
     search[..., -1] += 1e-6
-    b = (torch.sum(y[..., None] >= search, dim=-1) - 1).clamp(0, k - 1)[..., None]
-    pick = lambda t: t.gather(-1, b)[..., 0]  # noqa: E731
+    out[inside] = spline_solve(y, cw, w, ch, h, MIN_DERIVATIVE + F.softplus(ud), search)
+    return out
+
+
+def spline_solve(y, cw, w, ch, h, d, search):
+    """The inverse at y, within [-B, B], of the spline of knots cw (widths w) and ch
+    (heights h) and derivatives d; `search`: the height knots its bins are found in."""
+    b = (torch.sum((y[..., None] >= search).long(), dim=-1) - 1).clamp(0, w.shape[-1] - 1)
+    pick = lambda t: t.gather(-1, b[..., None])[..., 0]  # noqa: E731
     xk, wk, yk, hk = pick(cw), pick(w), pick(ch), pick(h)
     s, d0, d1 = pick(h / w), pick(d), pick(d[..., 1:])
     dy, q = y - yk, d0 + d1 - 2 * s
@@ -175,8 +181,7 @@ def spline_inverse(y, widths, heights, derivatives):
     bq = hk * d0 - dy * q
     c = -s * dy
     t = (2 * c) / (-bq - torch.sqrt((bq.pow(2) - 4 * a * c).clamp_min(0)))
-    out[inside] = t * wk + xk
-    return out
+    return t * wk + xk
 
 
 class ConvFlow(nn.Module):

@@ -21,6 +21,7 @@
 #include "model/flow-self-test.h"
 #include "model/korva-vits.h"
 #include "model/threads.h"
+#include "nn/random-start.h"
 #include "text/front-end.h"
 #include "text/phonemizer.h"
 #include "voice/voice-json.h"
@@ -169,6 +170,7 @@ bool Voice::load(const char *weights_path, const VoiceConfig &config) {
     return false;
   }
   const VoiceDescription voice = described_voice(weights_path);
+  DeferredRandomStart deferred;  // the archive fills the weights
   KorvaVITS model(voice);
   model->eval();
   log_line(LogLevel::kInfo, "[korva] Manifest: %zu tensors", manifest->entries.size());
@@ -179,6 +181,7 @@ bool Voice::load(const char *weights_path, const VoiceConfig &config) {
   }
 
   const int loaded = manifest_bind_parameters(*manifest, *model, remap_checkpoint_key);
+  deferred.draw_unfilled();
   log_line(LogLevel::kInfo, "[korva] Loaded %d parameters", loaded);
   print_parameter_report(*model);
   manifest.reset();
@@ -199,7 +202,7 @@ bool Voice::load(const char *weights_path, const VoiceConfig &config) {
   description_ = voice;
   facts_ = voice_facts(voice);
   model->skip_identity_layers(true);
-  if (config.bf16) model->dec->use_bfloat16(true);
+  if (config.bf16) model->use_bfloat16(true);
   flow_self_test(*model);
   print_flow_report(*model->flow);
   model_ = model.ptr();
@@ -316,5 +319,5 @@ korva_text_ids *Voice::text_ids(const char *text, const korva_options *options) 
 
 void Voice::set_bf16(bool bf16) {
   const std::unique_lock<std::shared_mutex> alone(weights_in_use_);
-  static_cast<KorvaVITSImpl &>(*model_).dec->use_bfloat16(bf16);
+  static_cast<KorvaVITSImpl &>(*model_).use_bfloat16(bf16);
 }

@@ -8,12 +8,14 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
 #include "log/log.h"
 #include "nn/coupling-flow.h"
 #include "nn/debug-dump.h"
 #include "nn/hifigan-decoder.h"
+#include "nn/window-decoder.h"
 
 namespace {
 
@@ -132,17 +134,56 @@ class FlowPass {
   Extremes after_flow_;
 };
 
-}  // namespace
+// The first convolution's bias with the speaker's condition added (the decoder adds
+// cond(g) right after it), or undefined for a voice of one speaker.
+torch::Tensor conditioned_bias(DecoderImpl &dec, const torch::Tensor &g) {
+  if (!dec.cond || !g.defined()) return {};
+  return (dec.conv_pre->bias + dec.cond->forward(g).view({-1})).contiguous();
+}
 
-bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z_p,
-                        const torch::Tensor &y_mask, WaveSink &sink, const ChunkSizes &sizes,
-                        const torch::Tensor &g) {
-  const int64_t frames = z_p.size(2);
+// Checks a window's samples (and adds them to the statistics when they are
+// logged) and hands them on; false when the sink stopped.
+bool deliver(const float *samples, int64_t count, bool stats, Extremes &output,
+             WaveSink &sink) {
+  const auto wave = torch::from_blob(const_cast<float *>(samples), {count});
+  if (stats) output.add(wave);
+  // tanh keeps infinities finite but not NaN: a NaN weight reaches every later sample.
+  const bool finite = stats ? !(output.has_nan || std::isinf(output.min) || std::isinf(output.max))
+                            : torch::isfinite(wave).all().item<bool>();
+  if (!finite) throw std::runtime_error("non-finite waveform samples from the decoder");
+  return sink.write(samples, count);
+}
+
+// Windows of fixed sizes on the window decoder: the first `first`, every later one `rest`.
+bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
+                          const WindowDecoder &rest, const torch::Tensor &pre_bias, bool stats,
+                          Extremes &output, WaveSink &sink) {
+  const int64_t frames = flow_pass.z().size(2);
+  const int64_t per_frame = rest.samples_per_frame();
+  std::vector<float> samples(static_cast<size_t>(
+      std::max(first.window_frames(), rest.window_frames()) * per_frame));
+  std::unique_ptr<WindowDecoder::Workspace> work;
+  const float *bias = pre_bias.defined() ? pre_bias.data_ptr<float>() : nullptr;
+  for (int64_t begin = 0; begin < frames;) {
+    const WindowDecoder &dec = begin == 0 ? first : rest;
+    if (begin == 0 || &first != &rest) work = dec.make_workspace();
+    RECORD_USER_SCOPE("korva::decoder");
+    flow_pass.advance_to(std::min(frames, begin + dec.first_frame() + dec.frames_read()));
+    dec.decode(flow_pass.z().data_ptr<float>(), frames, begin, samples.data(), *work, bias);
+    const int64_t end = std::min(frames, begin + dec.window_frames());
+    if (!deliver(samples.data(), (end - begin) * per_frame, stats, output, sink)) return false;
+    begin = end;
+  }
+  return true;
+}
+
+// Windows that double from sizes.first_decode up to sizes.max_decode on the
+// decoder's own tensor operations.
+bool decode_growing_windows(FlowPass &flow_pass, DecoderImpl &dec, const ChunkSizes &sizes,
+                            const torch::Tensor &g, bool stats, Extremes &output,
+                            WaveSink &sink) {
+  const int64_t frames = flow_pass.z().size(2);
   const int64_t context = dec.context_frames();
-  FlowPass flow_pass(flow, z_p, y_mask, g, sizes.max_flow);
-  Extremes output;
-  const bool stats = log_enabled(LogLevel::kInfo);
-  sink.begin(frames * dec.samples_per_frame());
   int64_t window = sizes.first_decode;
   for (int64_t begin = 0; begin < frames;) {
     const int64_t end = std::min(frames, begin + window);
@@ -152,16 +193,32 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
     auto wave =
         dec.forward_frames(flow_pass.z().narrow(2, lo, hi - lo), begin - lo, end - lo, g)
             .contiguous();
-    if (stats) output.add(wave);
-    // tanh keeps infinities finite but not NaN: a NaN weight reaches every later sample.
-    const bool finite = stats
-                            ? !(output.has_nan || std::isinf(output.min) || std::isinf(output.max))
-                            : torch::isfinite(wave).all().item<bool>();
-    if (!finite) throw std::runtime_error("non-finite waveform samples from the decoder");
-    if (!sink.write(wave.data_ptr<float>(), wave.numel())) return false;
+    if (!deliver(wave.data_ptr<float>(), wave.numel(), stats, output, sink)) return false;
     begin = end;
     window = std::min(sizes.max_decode, 2 * window);
   }
+  return true;
+}
+
+}  // namespace
+
+bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z_p,
+                        const torch::Tensor &y_mask, WaveSink &sink, const ChunkSizes &sizes,
+                        const torch::Tensor &g) {
+  const int64_t frames = z_p.size(2);
+  FlowPass flow_pass(flow, z_p, y_mask, g, sizes.max_flow);
+  Extremes output;
+  const bool stats = log_enabled(LogLevel::kInfo);
+  sink.begin(frames * dec.samples_per_frame());
+  const auto first = dec.window_decoder(sizes.first_decode);
+  const auto rest = sizes.max_decode == sizes.first_decode ? first
+                                                           : dec.window_decoder(sizes.max_decode);
+  const bool done = first && rest ? decode_fixed_windows(flow_pass, *first, *rest,
+                                                         conditioned_bias(dec, g), stats, output,
+                                                         sink)
+                                  : decode_growing_windows(flow_pass, dec, sizes, g, stats,
+                                                           output, sink);
+  if (!done) return false;
   if (stats)
     log_line(LogLevel::kInfo, "[korva] decoder output stats: min=%.3f max=%.3f hasnan=%d",
              output.min, output.max, output.has_nan ? 1 : 0);

@@ -79,6 +79,8 @@ std::string describe_cpu_features(const CpuFeatures &f) {
   return out.empty() ? "none of avx2, avx512f, avx512_bf16, amx_bf16" : out;
 }
 
+bool bfloat16_pays(const CpuFeatures &f) { return f.amx_bf16; }
+
 std::string bfloat16_missing(const CpuFeatures &f) {
   if (f.avx512_bf16 || f.amx_bf16) return "";
   return "this CPU has neither AVX512_BF16 nor AMX-BF16 (it has " + describe_cpu_features(f) +

@@ -21,6 +21,11 @@ CpuFeatures cpu_features();
 // "avx2 avx512f avx512_bf16": the features present, by their /proc/cpuinfo names.
 std::string describe_cpu_features(const CpuFeatures &features);
 
+// Whether the decoder's bfloat16 kernels beat its float32 ones here: with AMX-BF16.
+// With AVX512_BF16 alone they were measured slower (the decoder's thin
+// convolutions are bound by memory there, not by arithmetic).
+bool bfloat16_pays(const CpuFeatures &features);
+
 // "" where bfloat16 runs natively (AVX512_BF16 or AMX-BF16); otherwise a
 // sentence naming what is missing.
 std::string bfloat16_missing(const CpuFeatures &features);

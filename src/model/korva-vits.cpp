@@ -1,5 +1,7 @@
 #include "model/korva-vits.h"
 
+#include "model/cpu-features.h"
+
 #include <torch/torch.h>
 
 #include <cstdio>
@@ -42,6 +44,8 @@ torch::Tensor KorvaVITSImpl::log_durations(const TextEncoderOutput &enc, float n
   if (dp_deterministic) return dp_deterministic->forward(enc.x, enc.x_mask, g);
   return dp->forward(enc.x, enc.x_mask, noise_scale_w, std::move(generator), g);
 }
+
+void KorvaVITSImpl::use_bfloat16(bool on) { dec->use_bfloat16(on && bfloat16_pays(cpu_features())); }
 
 void KorvaVITSImpl::skip_identity_layers(bool skip) {
   const int layers = flow->skip_identity_layers(skip);

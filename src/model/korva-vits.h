@@ -41,6 +41,13 @@ struct KorvaVITSImpl : torch::nn::Module {
                       float noise_scale_w, float length_scale, int seed,
                       const ChunkSizes &sizes = {}, int64_t speaker = 0);
 
+  // The precision of the networks' heaviest arithmetic: with bfloat16 on, the
+  // decoder computes in bfloat16 where that pays on this CPU (AMX-BF16: its
+  // residual blocks and upsampling) and stays float32 elsewhere, where the
+  // bfloat16 kernels are slower than the float32 ones. The caller checks that the
+  // CPU has native bfloat16 at all (cpu-features.h).
+  void use_bfloat16(bool on);
+
   // Once the weights are bound: with skip, the coupling layers and residual steps
   // that they make exact identities are not run (the samples stay the same, bit
   // for bit); without, everything runs. Writes one line with the counts.

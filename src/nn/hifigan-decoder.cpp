@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "nn/resblock.h"
+#include "nn/window-decoder.h"
 #include "nn/wn-conv.h"
 
 namespace {
@@ -44,6 +45,36 @@ DecoderImpl::DecoderImpl(const DecoderSizes &sizes, int32_t in_channels, int32_t
 
 void DecoderImpl::use_bfloat16(bool on) {
   for (const auto &block : *resblocks) block->as<ResBlockImpl>()->use_bfloat16(on);
+  bfloat16_ = on;
+}
+
+uint64_t DecoderImpl::weights_stamp() const {
+  uint64_t stamp = bfloat16_ ? 1 : 0;
+  for (const auto &p : parameters()) stamp = stamp * 31 + static_cast<uint64_t>(p._version());
+  for (const auto &block : *resblocks)
+    for (const bool skipped : block->as<ResBlockImpl>()->skipped) stamp = stamp * 3 + (skipped ? 1 : 0);
+  return stamp;
+}
+
+std::shared_ptr<const WindowDecoder> DecoderImpl::window_decoder(int64_t frames) {
+  const std::lock_guard<std::mutex> lock(windows_mutex_);
+  const uint64_t stamp = weights_stamp();
+  if (stamp != windows_stamp_) {
+    windows_.clear();
+    windows_stamp_ = stamp;
+  }
+  const auto found = windows_.find(frames);
+  if (found != windows_.end()) return found->second;
+  std::shared_ptr<const WindowDecoder> made;
+  if (WindowDecoder::supports(*this)) {
+    try {
+      made = std::make_shared<const WindowDecoder>(*this, frames, bfloat16_);
+    } catch (const std::exception &) {
+      // oneDNN refused a kernel: forward_frames does the work instead.
+    }
+  }
+  windows_[frames] = made;
+  return made;
 }
 
 int DecoderImpl::skip_identity_steps(bool skip) {

@@ -10,10 +10,15 @@
 #include <torch/nn/pimpl.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "voice/voice-description.h"
+
+class WindowDecoder;
 
 struct DecoderImpl : torch::nn::Module {
   // gin_channels > 0 adds the speaker `cond`.
@@ -28,12 +33,19 @@ struct DecoderImpl : torch::nn::Module {
                                const torch::Tensor &g = {});
   // Residual blocks in bfloat16 (the upsampling stays float32), or back in float32.
   void use_bfloat16(bool on);
+  bool uses_bfloat16() const { return bfloat16_; }
+  // The window decoder for windows of `frames` frames, of the weights and precision
+  // as they are now: made on first use and kept until they change. Null when it
+  // cannot run this decoder (forward_frames then does the work).
+  std::shared_ptr<const WindowDecoder> window_decoder(int64_t frames);
   // Latent frames on each side that one output sample depends on (rounded up).
   int64_t context_frames() const;
   // ResBlockImpl::skip_identity_steps on every block; returns the steps skipped.
   int skip_identity_steps(bool skip);
   // Output samples per latent frame: the product of the upsample rates.
   int64_t samples_per_frame() const { return samples_per_frame_; }
+  // Residual blocks per stage.
+  size_t n_kernels() const { return n_kernels_; }
 
   torch::nn::Conv1d conv_pre{nullptr};       // in -> initial channels, kernel 7
   torch::nn::ModuleList ups{nullptr};        // WNConvTranspose1d, channels halve per stage
@@ -48,8 +60,15 @@ struct DecoderImpl : torch::nn::Module {
   // Samples on each side that stage `stage`'s widest residual block reads.
   int64_t stage_context(size_t stage) const;
 
+  // Changes whenever a weight, the precision or the skipped steps change.
+  uint64_t weights_stamp() const;
+
   size_t n_kernels_;  // residual blocks per stage
   int64_t samples_per_frame_;
+  bool bfloat16_ = false;
+  std::mutex windows_mutex_;
+  uint64_t windows_stamp_ = ~uint64_t{0};
+  std::map<int64_t, std::shared_ptr<const WindowDecoder>> windows_;  // by window frames
   std::vector<std::string> up_scopes_, res_scopes_;  // profiler names per stage
 };
 TORCH_MODULE(Decoder);

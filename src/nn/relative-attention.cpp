@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "nn/random-start.h"
+
 namespace {
 
 torch::nn::Conv1d pointwise_conv(int32_t channels) {
@@ -27,8 +29,8 @@ RelativeMultiHeadAttentionImpl::RelativeMultiHeadAttentionImpl(int32_t channels,
   conv_k = register_module("conv_k", pointwise_conv(channels));
   conv_v = register_module("conv_v", pointwise_conv(channels));
   conv_o = register_module("conv_o", pointwise_conv(channels));
-  emb_rel_k = register_parameter("emb_rel_k", torch::randn({1, 2 * window_size + 1, k_channels}));
-  emb_rel_v = register_parameter("emb_rel_v", torch::randn({1, 2 * window_size + 1, k_channels}));
+  emb_rel_k = register_parameter("emb_rel_k", random_start({1, 2 * window_size + 1, k_channels}));
+  emb_rel_v = register_parameter("emb_rel_v", random_start({1, 2 * window_size + 1, k_channels}));
 }
 
 torch::Tensor RelativeMultiHeadAttentionImpl::forward(const torch::Tensor &x,

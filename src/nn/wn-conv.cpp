@@ -2,6 +2,8 @@
 
 #include <torch/torch.h>
 
+#include "nn/random-start.h"
+
 WNConv1dImpl::WNConv1dImpl(int32_t in_channels, int32_t out_channels, int32_t kernel_size,
                            int32_t stride, int32_t padding, int32_t dilation, int32_t groups)
     : in_channels(in_channels),
@@ -12,7 +14,7 @@ WNConv1dImpl::WNConv1dImpl(int32_t in_channels, int32_t out_channels, int32_t ke
       dilation(dilation),
       groups(groups) {
   weight =
-      register_parameter("weight", torch::randn({out_channels, in_channels / groups, kernel_size}));
+      register_parameter("weight", random_start({out_channels, in_channels / groups, kernel_size}));
   bias = register_parameter("bias", torch::zeros({out_channels}));
 }
 
@@ -30,7 +32,7 @@ void WNConv1dImpl::keep_bfloat16_copy(bool keep) {
 WNConvTranspose1dImpl::WNConvTranspose1dImpl(int32_t in_channels, int32_t out_channels,
                                              int32_t kernel_size, int32_t stride, int32_t padding)
     : stride(stride), padding(padding) {
-  weight = register_parameter("weight", torch::randn({in_channels, out_channels, kernel_size}));
+  weight = register_parameter("weight", random_start({in_channels, out_channels, kernel_size}));
   bias = register_parameter("bias", torch::zeros({out_channels}));
 }
 
