@@ -82,7 +82,9 @@ set_tests_properties(python PROPERTIES LABELS python FIXTURES_REQUIRED default_v
 
 # The speech server (tools/serve): its parts that need no voice, then the whole
 # server with real HTTP clients on loopback.
-add_executable(test_serve ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-parts-test.cpp)
+file(GLOB serve_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/serve/*-test.cpp
+     ${CMAKE_CURRENT_SOURCE_DIR}/serve/fake-shelf.cpp ${CMAKE_SOURCE_DIR}/tools/cli/args.cpp)
+add_executable(test_serve ${serve_test_srcs})
 target_link_libraries(test_serve PRIVATE korva_serve_core GTest::gtest GTest::gtest_main)
 gtest_discover_tests(test_serve DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 add_test(NAME serve

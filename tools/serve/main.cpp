@@ -1,6 +1,7 @@
 // korva-serve: the speech server on its own (also reached as `korva serve`).
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ int main(int argc, char **argv) {
       std::printf("korva-serve %d.%d\n", KORVA_VERSION_MAJOR, KORVA_VERSION_MINOR);
       return 0;
     }
-    return run_server(server_options(args));
+    return run_server(server_options(args, std::getenv("KORVA_API_KEY")));
   } catch (const UsageError &error) {
     std::fprintf(stderr, "korva-serve: %s (see korva-serve --help)\n", error.what());
     return 2;
