@@ -92,6 +92,12 @@ add_test(NAME serve
           --server $<TARGET_FILE:korva_serve> --korva $<TARGET_FILE:korva_cli>
           --archive ${KORVA_GOLDEN_ARCHIVE} --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
 set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77)
+# Its page at / in headless Chromium (skipped without it).
+add_test(NAME serve_page
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/serve/page-test.py
+          --server $<TARGET_FILE:korva_serve> --archive ${KORVA_GOLDEN_ARCHIVE}
+          --work ${CMAKE_CURRENT_BINARY_DIR}/serve-page)
+set_tests_properties(serve_page PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77)
 
 # Fuzz targets, in a build of their own configured with clang (scripts/fuzz).
 if(KORVA_FUZZ)
