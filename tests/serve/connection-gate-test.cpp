@@ -26,6 +26,8 @@ constexpr int kWaitMs = 60000;
 // every line is answered with "ok LINE\n".
 class LineProtocol : public Protocol {
  public:
+  LineProtocol() : Protocol([this](const Connection &, int status) { refusals.push_back(status); }) {}
+
   Framing frame(Connection &connection) override {
     Framing framing;
     const size_t end = connection.buffer.find('\n');
@@ -53,7 +55,6 @@ class LineProtocol : public Protocol {
   }
   std::string late_reply() const override { return "late\n"; }
   std::string crowded_reply() const override { return "crowded\n"; }
-  void note_refusal(const Connection &, int status) override { refusals.push_back(status); }
 
   void wait_held(int count) {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -14,13 +14,13 @@ import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-WAIT = 300  # seconds: generous bounds for a loaded machine, never a speed claim
+from korva_server import WAIT, ServerProcess
+
 KEY = "page-key-19c2"
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
@@ -115,33 +115,6 @@ class DevTools:
         os.close(self.from_browser)
 
 
-class Server:
-    def __init__(self, binary, archive, work):
-        self.log_path = os.path.join(work, "page-server.log")
-        self.log = open(self.log_path, "wb")
-        self.process = subprocess.Popen([binary, "-m", archive, "--port", "0", "--api-key", KEY],
-                                        stdout=subprocess.DEVNULL, stderr=self.log)
-        deadline = time.time() + WAIT
-        self.port = None
-        while time.time() < deadline and self.process.poll() is None:
-            text = self.log_text()
-            m = re.search(r"listening on http://127\.0\.0\.1:(\d+)", text)
-            if m and "[serve] ready" in text:
-                self.port = int(m.group(1))
-                return
-            time.sleep(0.05)
-        raise RuntimeError("the server did not become ready:\n" + self.log_text()[-2000:])
-
-    def log_text(self):
-        with open(self.log_path, "rb") as f:
-            return f.read().decode(errors="replace")
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        self.process.wait(timeout=WAIT)
-        self.log.close()
-
-
 def main():
     parser = argparse.ArgumentParser()
     for name in ("--server", "--archive", "--work"):
@@ -163,7 +136,8 @@ def main():
         if not ok:
             failed.append(what)
 
-    server = Server(args.server, args.archive, args.work)
+    server = ServerProcess(args.server, args.archive, os.path.join(args.work, "page-server.log"),
+                           "--api-key", KEY)
     profile = tempfile.mkdtemp(prefix="korva-chromium-", dir=args.work)
     page = DevTools(browser, f"http://127.0.0.1:{server.port}/", profile)
     try:

@@ -12,7 +12,6 @@ import argparse
 import http.client
 import json
 import os
-import re
 import shutil
 import signal
 import socket
@@ -20,41 +19,22 @@ import struct
 import subprocess
 import sys
 import threading
-import time
+
+from korva_server import WAIT, ServerProcess
 
 SHORT = "Hi."
 MEDIUM = "Hello, world! A quick test."
 LONG = ("The quick brown fox jumps over the lazy dog. " * 6).strip()
-WAIT = 300  # seconds: generous bounds for a loaded machine, never a speed claim
 KEY = "test-key-7f3a"
 REQUEST_TIMEOUT = 8  # seconds the server gives a request to arrive whole
 
 
-class Server:
-    """One korva-serve process; its standard error goes to a log file."""
+class Server(ServerProcess):
+    """The server under test, with the key, Wyoming on a free port, and clients."""
 
     def __init__(self, binary, archive, work, name, *args):
-        self.log_path = os.path.join(work, name + ".log")
-        self.log = open(self.log_path, "wb")
-        self.process = subprocess.Popen(
-            [binary, "-m", archive, "--port", "0", "--timeout", "120", "--wyoming-port", "0",
-             "--api-key", KEY, *args],
-            stdout=subprocess.DEVNULL, stderr=self.log)
-        self.port = self.wyoming_port = None
-        deadline = time.time() + WAIT
-        while time.time() < deadline and self.process.poll() is None:
-            m = re.search(r"listening on http://127\.0\.0\.1:(\d+)", self.log_text())
-            w = re.search(r"Wyoming on tcp://127\.0\.0\.1:(\d+)", self.log_text())
-            if m and w and self.port is None:
-                self.port, self.wyoming_port = int(m.group(1)), int(w.group(1))
-            if self.port and "[serve] ready" in self.log_text():
-                return
-            time.sleep(0.05)
-        raise RuntimeError("the server did not become ready:\n" + self.log_text()[-2000:])
-
-    def log_text(self):
-        with open(self.log_path, "rb") as f:
-            return f.read().decode(errors="replace")
+        super().__init__(binary, archive, os.path.join(work, name + ".log"), "--timeout", "120",
+                         "--wyoming-port", "0", "--api-key", KEY, *args)
 
     def connection(self, source="127.0.0.1"):
         return http.client.HTTPConnection("127.0.0.1", self.port, timeout=WAIT,
@@ -80,13 +60,6 @@ class Server:
             if line.startswith(name + " ") or line.startswith(name + "{"):
                 total += float(line.rsplit(" ", 1)[1])
         return total
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        status = self.process.wait(timeout=WAIT)
-        self.log.close()
-        return status
 
 
 class Checks:

@@ -26,8 +26,8 @@ bool HttpRoutes::answer(httplib::Stream &stream, bool close) {
 }
 
 HttpProtocol::HttpProtocol(HttpRoutes &routes, Config config, const std::atomic<bool> &stopping,
-                           std::function<void(const Connection &, int)> note)
-    : routes_(routes), config_(config), stopping_(stopping), note_(std::move(note)) {
+                           Note note)
+    : Protocol(std::move(note)), routes_(routes), config_(config), stopping_(stopping) {
   routes_.set_keep_alive_timeout(config_.deadline.count());
   routes_.set_keep_alive_max_count(config_.keep_alive_requests);
   routes_.set_payload_max_length(config_.max_body);
@@ -38,7 +38,7 @@ Protocol::Framing HttpProtocol::frame(Connection &connection) {
   Framing framing;
   using State = HttpFraming::State;
   const auto refuse = [&](int status, const std::string &message) {
-    note_(connection, status);
+    note_refusal(connection, status);
     framing.state = Framing::State::kRefused;
     framing.reply = closing_error_answer(status, message);
     return framing;

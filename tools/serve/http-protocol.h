@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 
 #include "protocol.h"
 
@@ -29,19 +28,17 @@ class HttpProtocol : public Protocol {
     std::chrono::seconds deadline{10};           // the gate's, as the refusals tell it
     size_t keep_alive_requests = 100;            // per connection
   };
-  // `stopping` turns keep-alive off; `note` hears the gate's refusals (status, client).
+  // `stopping` turns keep-alive off.
   HttpProtocol(HttpRoutes &routes, Config config, const std::atomic<bool> &stopping,
-               std::function<void(const Connection &, int)> note);
+               Note note);
 
   Framing frame(Connection &connection) override;
   bool answer(Connection &connection) override;
   std::string late_reply() const override;
   std::string crowded_reply() const override;
-  void note_refusal(const Connection &connection, int status) override { note_(connection, status); }
 
  private:
   HttpRoutes &routes_;
   const Config config_;
   const std::atomic<bool> &stopping_;
-  std::function<void(const Connection &, int)> note_;
 };

@@ -4,12 +4,17 @@
 // whole messages without a thread per connection; a protocol only ever gets a
 // message that has arrived whole.
 
+#include <functional>
 #include <string>
 
 #include "connection.h"
 
 class Protocol {
  public:
+  // Hears the gate's refusals: the client and the status it was refused with.
+  using Note = std::function<void(const Connection &, int)>;
+
+  explicit Protocol(Note note) : note_(std::move(note)) {}
   virtual ~Protocol() = default;
 
   struct Framing {
@@ -32,6 +37,9 @@ class Protocol {
   // time (empty: closed without a word), or whose address holds too many.
   virtual std::string late_reply() const = 0;
   virtual std::string crowded_reply() const = 0;
-  // The gate's refusals, for the counters and the log: "408", "503".
-  virtual void note_refusal(const Connection &connection, int status) = 0;
+  // A refusal of the gate's or the protocol's own, for the counters and the log.
+  void note_refusal(const Connection &connection, int status) const { note_(connection, status); }
+
+ private:
+  Note note_;
 };

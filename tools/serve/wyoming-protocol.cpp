@@ -16,18 +16,17 @@ bool is_speech(const std::string &type) {
 
 }  // namespace
 
-WyomingProtocol::WyomingProtocol(ServerContext &context,
-                                 std::function<void(const Connection &, int)> note)
+WyomingProtocol::WyomingProtocol(ServerContext &context, Note note)
     // The text of one event is held to the HTTP input limit, JSON escapes included.
-    : context_(context),
-      limits_{65536, 6 * context.options.max_input + 4096, 65536},
-      note_(std::move(note)) {}
+    : Protocol(std::move(note)),
+      context_(context),
+      limits_{65536, 6 * context.options.max_input + 4096, 65536} {}
 
 Protocol::Framing WyomingProtocol::frame(Connection &connection) {
   const WyomingFraming wyoming = frame_wyoming_event(connection.buffer, limits_);
   Framing framing;
   if (wyoming.state == WyomingFraming::State::kMalformed) {
-    note_(connection, 400);
+    note_refusal(connection, 400);
     framing.state = Framing::State::kRefused;
     framing.reply = error_event(wyoming.error, "bad-event");
   } else if (wyoming.state == WyomingFraming::State::kComplete) {
