@@ -144,14 +144,17 @@ TEST(ConnectionGate, SlowSendersHoldSocketsNotThreads) {
     drippers.push_back(connect_to(g.port));
     put(drippers.back(), "slow and never");
   }
-  // One thread of each pool, 25 connections holding half a message: a whole
-  // message is still answered, quick or speech.
+  // One thread of each pool, the speech thread taken, 25 connections holding
+  // half a message: a whole quick message is still answered.
+  const int speaker = connect_to(g.port);
+  put(speaker, "slow speech\n");
+  g.protocol.wait_held(1);
   const int client = connect_to(g.port);
   put(client, "health\n");
   EXPECT_EQ(take(client), "ok health\n");
-  put(client, "slow speech\n");
   g.protocol.release();
-  EXPECT_EQ(take(client), "ok slow speech\n");
+  EXPECT_EQ(take(speaker), "ok slow speech\n");
+  ::close(speaker);
   for (int fd : drippers) ::close(fd);
   ::close(client);
 }

@@ -148,7 +148,11 @@ void ConnectionGate::run() {
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(soonest - Clock::now());
     const int ready = ::poll(polled.data(), polled.size(),
                              static_cast<int>(std::max<int64_t>(wait.count() + 1, 0)));
-    if (ready < 0 && errno != EINTR) throw std::runtime_error("poll failed");
+    if (ready < 0) {
+      // EINTR, or short of memory for a moment: look again rather than give up serving.
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
 
     uint64_t drained = 0;
     if (polled[0].revents) (void)::read(wake_fd_, &drained, sizeof drained);
@@ -158,8 +162,8 @@ void ConnectionGate::run() {
         if (polled[at++].revents & POLLIN) accept_from(listener);
       }
     }
-    // The connections polled are the first ones of waiting_; those framed or
-    // closed meanwhile leave it, so walk by file descriptor.
+    // Framing and closing change waiting_ as this goes: each readable
+    // connection is found by its descriptor.
     std::vector<int> readable;
     for (; at < polled.size(); ++at) {
       if (polled[at].revents) readable.push_back(polled[at].fd);
