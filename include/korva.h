@@ -15,11 +15,13 @@
  *     printf("%d tensors\n", manifest_count(m));
  *     manifest_close(m);
  *
- * One voice per process. Every function may be called from any thread, but the
- * calls are serialised: the engine is process-wide state, not a handle. The
- * intra-op threads are the machine's physical cores, or OMP_NUM_THREADS when set.
- * Failures return -1 or NULL; the reason is written to standard error
- * ("[korva] ERROR: ...", or a line tagged with its area).
+ * Several voices at once, each a handle (korva_voice_open below); the functions
+ * above speak with one process-wide voice. Every function may be called from
+ * any thread, and requests run in parallel, on one voice or on several: a voice
+ * handle may be shared between threads. Each request's tensor operators run on
+ * threads of its own (korva_voice_config.intra_op_threads). Failures return -1
+ * or NULL; the reason is logged ("[korva] ERROR: ...", or a line tagged with
+ * its area) and korva_last_error() returns it.
  */
 #ifndef KORVA_H
 #define KORVA_H
@@ -66,14 +68,15 @@ KORVA_API float *korva_tts(const char *input_text, int *sample_count, float spee
  */
 KORVA_API int korva_tts_to_file(const char *input_text, const char *wav_path, float speed);
 
-/* Releases the voice and espeak-ng. Does nothing when no voice is loaded. */
+/* Releases the voice and espeak-ng. Does nothing when no voice is loaded.
+ * Requests still running on it keep it until they end. */
 KORVA_API void korva_unload(void);
 
 /*
  * Receives successive chunks of audio from korva_tts_stream: `count` mono float
  * samples at 48 000 Hz, valid only during the call. Return 0 to go on, non-zero
- * to stop the synthesis early. The engine is busy while the callback runs: any
- * korva_ function called from inside it fails (NULL / -1) with an error.
+ * to stop the synthesis early. Any korva_ function called from inside it fails
+ * (NULL / -1) with an error: the calling thread is busy with that request.
  */
 typedef int (*korva_audio_cb)(const float *samples, int count, void *user);
 
@@ -112,7 +115,9 @@ KORVA_API int korva_set_precision(int precision);
  * fields the caller knows, and the fields beyond it keep their defaults.
  */
 
-/* korva_options.seed: the next value of the process-wide request counter. */
+/* korva_options.seed: the next value of the voice's request counter (for the
+ * process-wide voice: 0, 1, 2, ... in the order the process makes requests).
+ * Give a seed for audio that does not depend on the requests made beside it. */
 #define KORVA_SEED_NEXT (-1)
 
 #define KORVA_TIMING_WORD 0    /* a word of the input text */
@@ -141,7 +146,8 @@ typedef struct korva_options {
   int speaker;                /* speaker id, 0 (default) .. n_speakers - 1 */
   const char *speaker_name;   /* NULL (default), or a name of the voice's, overriding speaker */
   long long seed;             /* >= 0: seed of the first utterance (later ones count up);
-                                 KORVA_SEED_NEXT (default): the process-wide counter */
+                                 KORVA_SEED_NEXT (default): the voice's counter, one value
+                                 per utterance */
   int native_rate;            /* 0 (default): 48 000 Hz; 1: the voice's own sample rate */
   int normalize;              /* 1 (default): numbers, symbols, abbreviations read aloud */
   int ssml;                   /* 1: the text is SSML (the README lists the subset); 0 (default) */
@@ -155,7 +161,8 @@ typedef struct korva_options {
 /*
  * Fills the first `size` bytes of *options with the defaults and sets
  * options->size = size. Pass sizeof(korva_options). Returns 0, or -1 for a
- * NULL pointer or a size smaller than the `size` field.
+ * NULL pointer or a size smaller than the `size` field (which every call
+ * taking options refuses too).
  */
 KORVA_API int korva_options_default(korva_options *options, size_t size);
 
@@ -172,9 +179,12 @@ KORVA_API int korva_synthesize(const char *text, const korva_options *options,
 /*
  * Like korva_synthesize, but from `n_ids` token ids already framed as the
  * voice's front-end frames them (the front-end and the text options are
- * skipped): for exact work against other implementations of a voice.
+ * skipped): for exact work against other implementations of a voice. They are
+ * one utterance, so at most KORVA_MAX_IDS of them (the length at which the text
+ * path cuts its utterances); more are refused, not split.
  * Returns 0 or -1 (an id outside the voice's vocabulary included).
  */
+#define KORVA_MAX_IDS 4096
 KORVA_API int korva_synthesize_ids(const int32_t *ids, int n_ids, const korva_options *options,
                                    korva_audio_cb callback, void *user);
 
@@ -191,7 +201,8 @@ typedef struct korva_voice_info {
 
 /*
  * Fills the first `size` bytes of *info (pass sizeof(korva_voice_info)) for
- * the loaded voice. Returns 0, or -1 when no voice is loaded or info is NULL.
+ * the loaded voice. Returns 0, or -1 when no voice is loaded, info is NULL or
+ * `size` smaller than its `size` field (korva_last_error says which).
  */
 KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size);
 
@@ -203,10 +214,123 @@ KORVA_API const char *korva_speaker_name(int speaker);
 
 /*
  * Why the last korva_ call of this thread failed: the text of its
- * "[korva] ERROR: ..." line, or "" when it reported no error. Owned by the
- * library; valid until this thread's next korva_ call.
+ * "[korva] ERROR: ..." line (also when the log is off), or "" when it
+ * succeeded. Owned by the library; valid until this thread's next korva_ call.
  */
 KORVA_API const char *korva_last_error(void);
+
+/* ---- Voices as handles -----------------------------------------------------
+ *
+ *     korva_voice *a = korva_voice_open("a.pt", NULL);      // NULL: the defaults
+ *     korva_voice *b = korva_voice_open("b.pt", NULL);
+ *     korva_options options;
+ *     korva_options_default(&options, sizeof options);
+ *     korva_voice_synthesize(a, "Hello.", &options, on_audio, user);  // any thread
+ *     korva_voice_synthesize(b, "Hi.", &options, on_audio, user);     // at the same time
+ *     korva_voice_close(a);
+ *     korva_voice_close(b);
+ *
+ * Any number of voices may be open, apart from the process-wide one of
+ * korva_load, and closing one never disturbs another. Requests run in parallel,
+ * on different voices and on the same one: a request's audio depends only on
+ * its voice, text, options and seed (give one: KORVA_SEED_NEXT takes the
+ * voice's counter, whose order depends on the other requests). espeak-ng is one
+ * per process: voices share its data directory and take turns at it.
+ */
+
+/* A loaded voice; released with korva_voice_close. */
+typedef struct korva_voice korva_voice;
+
+typedef struct korva_voice_config {
+  size_t size;             /* sizeof(korva_voice_config) as the caller knows it */
+  const char *espeak_data; /* espeak-ng's data directory; NULL (default): its default
+                              location, or the directory the other voices use */
+  int intra_op_threads;    /* threads of each request's tensor operators; 0 (default): the
+                              physical cores (or OMP_NUM_THREADS) shared among the requests
+                              running when one starts, at least 1 each */
+  int precision;           /* KORVA_PRECISION_FP32 (default) or KORVA_PRECISION_BF16 */
+} korva_voice_config;
+
+/*
+ * Fills the first `size` bytes of *config with the defaults and sets
+ * config->size = size. Pass sizeof(korva_voice_config). Returns 0, or -1 for a
+ * NULL pointer or a size smaller than the `size` field.
+ */
+KORVA_API int korva_voice_config_default(korva_voice_config *config, size_t size);
+
+/*
+ * Loads the voice in the weights archive `path` with `config` (NULL: the
+ * defaults). Returns a handle to release with korva_voice_close, or NULL on
+ * failure, also for an espeak-ng data directory other than the one the open
+ * voices use.
+ */
+KORVA_API korva_voice *korva_voice_open(const char *path, const korva_voice_config *config);
+
+/*
+ * Releases a handle; NULL is ignored. Requests still running on it keep the
+ * voice until they end, but the handle may not be used again.
+ */
+KORVA_API void korva_voice_close(korva_voice *voice);
+
+/* korva_synthesize on `voice`. */
+KORVA_API int korva_voice_synthesize(korva_voice *voice, const char *text,
+                                     const korva_options *options, korva_audio_cb callback,
+                                     void *user);
+
+/* korva_synthesize_ids on `voice`. */
+KORVA_API int korva_voice_synthesize_ids(korva_voice *voice, const int32_t *ids, int n_ids,
+                                         const korva_options *options, korva_audio_cb callback,
+                                         void *user);
+
+/*
+ * korva_set_precision for `voice` alone: waits for the requests running on it,
+ * then changes the arithmetic of its later ones. Returns 0 or -1.
+ */
+KORVA_API int korva_voice_set_precision(korva_voice *voice, int precision);
+
+/* korva_get_voice_info of `voice`; the strings stay valid until korva_voice_close. */
+KORVA_API int korva_voice_get_info(korva_voice *voice, korva_voice_info *info, size_t size);
+
+/*
+ * The name of speaker `speaker` of `voice`, or NULL when it has none (or
+ * `voice` is NULL). Valid until korva_voice_close.
+ */
+KORVA_API const char *korva_voice_speaker_name(korva_voice *voice, int speaker);
+
+/* ---- Logs ------------------------------------------------------------------
+ *
+ * The library writes its progress, statistics, warnings and errors as lines on
+ * standard error, each beginning with a bracketed tag ("[korva]", "[manifest]",
+ * ...). A host chooses how much of that it wants, and where it goes.
+ */
+
+#define KORVA_LOG_OFF 0     /* nothing */
+#define KORVA_LOG_ERROR 1   /* failures only */
+#define KORVA_LOG_WARNING 2 /* failures and warnings */
+#define KORVA_LOG_INFO 3    /* everything: progress and statistics (the default) */
+
+/*
+ * Writes lines of `level` and below from now on, for every voice of the
+ * process. Below KORVA_LOG_INFO the statistics of each request are not even
+ * computed. Returns 0, or -1 for an unknown level (the level is then unchanged).
+ */
+KORVA_API int korva_set_log_level(int level);
+
+/*
+ * Receives each line the library writes: its KORVA_LOG_ level and its text,
+ * without the newline, valid only during the call. May be called from any
+ * thread that runs a korva_ call, several at once; a korva_ call made from
+ * inside it fails.
+ */
+typedef void (*korva_log_cb)(int level, const char *line, void *user);
+
+/*
+ * Hands every line to `callback` (with `user`) instead of standard error;
+ * NULL: standard error again. Returns once no line is being handed to the
+ * previous callback, so that its `user` may be released then. Returns 0, or -1
+ * when called from inside the log callback.
+ */
+KORVA_API int korva_set_log_callback(korva_log_cb callback, void *user);
 
 /*
  * Opens a weights archive and reads its table of tensors, without loading the

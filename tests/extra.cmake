@@ -90,8 +90,10 @@ gtest_discover_tests(test_serve DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 add_test(NAME serve
   COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-test.py
           --server $<TARGET_FILE:korva_serve> --korva $<TARGET_FILE:korva_cli>
-          --archive ${KORVA_GOLDEN_ARCHIVE} --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
-set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77
+          --archive ${KORVA_GOLDEN_ARCHIVE} --voice2 ${KORVA_DEFAULT_VOICE}
+          --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
+set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED "golden;default_voice"
+  SKIP_RETURN_CODE 77
   ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 # Its page at / in headless Chromium (skipped without it).
 add_test(NAME serve_page

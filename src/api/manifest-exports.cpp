@@ -1,39 +1,45 @@
 // The three archive-inspection exports: thin C wrappers that let nothing throw
-// across the boundary. They touch no engine state, so unlike the korva_
-// functions they also work from inside a stream callback (without the lock).
+// across the boundary. They touch no voice, so unlike the korva_ functions they
+// also work from inside a callback of another call.
 
-#include <cstdio>
+#include <string>
 
-#include "api/engine-lock.h"
+#include "api/export-call.h"
 #include "korva.h"
+#include "log/log.h"
 #include "weights/manifest.h"
 
 extern "C" {
 
 KORVA_API Manifest *manifest_open(const char *path) {
-  if (path == nullptr) {
-    std::fprintf(stderr, "[manifest] Failed: no path given\n");
-    return nullptr;
-  }
-  const EngineLock lock;
-  try {
-    return manifest_open_path(path);
-  } catch (...) {
-    // Only copying the path can throw here (allocation); the opener catches the rest.
-    std::fprintf(stderr, "[manifest] Failed: out of memory\n");
-    return nullptr;
-  }
+  return run_export<Manifest *>(
+      nullptr,
+      [&]() -> Manifest * {
+        if (path == nullptr) {
+          log_line(LogLevel::kError, "[manifest] Failed: no path given");
+          note_error("No archive path given");
+          return nullptr;
+        }
+        Manifest *manifest = manifest_open_path(path);
+        // The opener has logged its reason in a "[manifest]" line.
+        if (!manifest) note_error(("Cannot read the tensor table of " + std::string(path)).c_str());
+        return manifest;
+      },
+      Nesting::kAllowed);
 }
 
 KORVA_API int manifest_count(Manifest *handle) {
-  if (handle == nullptr) return -1;
-  const EngineLock lock;
-  return static_cast<int>(handle->entries.size());
+  return run_export(
+      -1,
+      [&] {
+        if (handle == nullptr) note_error("No manifest handle given");
+        return handle ? static_cast<int>(handle->entries.size()) : -1;
+      },
+      Nesting::kAllowed);
 }
 
 KORVA_API void manifest_close(Manifest *handle) {
-  const EngineLock lock;
-  delete handle;
+  run_void_export([&] { delete handle; }, Nesting::kAllowed);
 }
 
 }  // extern "C"

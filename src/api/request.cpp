@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int kOutputRate = 48000;  // Hz, of every output but the native rate
 constexpr float kDefaultLengthScale = 1.1f;
 constexpr float kDefaultSentenceSilence = 0.2f;
 // Below this every token lasts one frame anyway; above it a word lasts minutes.
@@ -24,7 +23,7 @@ bool sensible_length_scale(float value) {
 // The caller's options over the defaults: fields beyond the caller's size keep them.
 korva_options merged_options(const korva_options *given) {
   korva_options options = default_options();
-  if (given && given->size >= sizeof(given->size)) {
+  if (given) {
     std::memcpy(&options, given, std::min(given->size, sizeof options));
   }
   options.size = sizeof options;
@@ -76,9 +75,12 @@ korva_options default_options() {
 std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std::string *error) {
   Request request;
   request.length_scale = (speed > 0.0f ? 1.0f / speed : kDefaultLengthScale) * voice.length_scale;
-  if (!finite_positive(request.length_scale)) {
+  // As korva_options refuses the same length scale: an infinite speed would
+  // give no speech at all, a huge one a frame a token whatever the text.
+  if (!sensible_length_scale(request.length_scale)) {
     *error = "speed " + std::to_string(speed) + " gives a length scale of " +
-             std::to_string(request.length_scale) + ": no speech can be made of it";
+             std::to_string(request.length_scale) + ", outside " + std::to_string(kMinLengthScale) +
+             " to " + std::to_string(kMaxLengthScale);
     return std::nullopt;
   }
   request.noise_scale = voice.noise_scale;
@@ -90,6 +92,11 @@ std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std:
 
 std::optional<Request> request_from_options(const korva_options *given, const VoiceFacts &voice,
                                             std::string *error) {
+  if (given && given->size < sizeof(given->size)) {
+    *error = "size " + std::to_string(given->size) +
+             " does not even cover the size field: start from korva_options_default";
+    return std::nullopt;
+  }
   const korva_options options = merged_options(given);
   Request request;
   if (options.length_scale != 0.0f) {

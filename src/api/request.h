@@ -9,6 +9,8 @@
 
 #include "korva.h"
 
+constexpr int kOutputRate = 48000;  // Hz, of every output but the native rate
+
 // What a request's defaults and checks need to know of the loaded voice.
 struct VoiceFacts {
   int sample_rate = 48000;  // Hz, of the decoder's output
@@ -21,12 +23,15 @@ struct VoiceFacts {
   bool korva_front_end = true;  // reads word by word: word timings and SSML phonemes
 };
 
+class RequestSeeds;
+
 struct Request {
   float length_scale = 1.0f;
   float noise_scale = 0.66f;
   float noise_scale_w = 0.66f;
   int speaker = 0;
-  std::optional<int64_t> seed;  // none: the process-wide counter's next value
+  std::optional<int64_t> seed;    // none: the voice's counter's next value
+  RequestSeeds *seeds = nullptr;  // where each utterance takes its seed, made from `seed`
   bool native_rate = false;
   bool normalize = false;
   bool ssml = false;

@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "api/engine-lock.h"
+#include "api/error-report.h"
 #include "api/timing-sink.h"
+#include "log/log.h"
 #include "model/wave-sink.h"
 #include "text/fitting-ids.h"
 #include "text/sentences.h"
@@ -48,7 +49,7 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
   std::vector<std::string> warnings;
   const auto parts = parse_ssml(document, &error, &warnings);
   for (const std::string &warning : warnings)
-    fprintf(stderr, "[korva] WARNING: %s\n", warning.c_str());
+    log_line(LogLevel::kWarning, "[korva] WARNING: %s", warning.c_str());
   if (!parts) {
     record_error("%s", error.c_str());
     return Outcome::kFailed;
@@ -66,9 +67,9 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
           outcome = speak_items({{0, part.text.text.size(), part.phonemes, true}}, part.text,
                                 part.rate, part.new_sentence);
         } else {
-          fprintf(stderr,
-                  "[korva] WARNING: <phoneme> is read by the korva front-end only: its words "
-                  "are spoken\n");
+          log_line(LogLevel::kWarning,
+                   "[korva] WARNING: <phoneme> is read by the korva front-end only: its words "
+                   "are spoken");
           outcome = speak_sentences(part.text, part.rate, part.new_sentence);
         }
         break;

@@ -1,10 +1,11 @@
 #include "audio/wav-writer.h"
 
-#include "audio/pcm16.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "audio/pcm16.h"
+#include "log/log.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ int write_wav(const char *path, const AudioBuffer *buffer) {
   if (!path || !buffer || !buffer->samples || buffer->sample_count <= 0) return -1;
   FILE *f = fopen(path, "wb");
   if (!f) {
-    fprintf(stderr, "[audio_io] Cannot create: %s\n", path);
+    log_line(LogLevel::kError, "[audio_io] Cannot create: %s", path);
     return -1;
   }
   const uint32_t channels = buffer->channels > 0 ? static_cast<uint32_t>(buffer->channels) : 1;
@@ -68,11 +69,11 @@ int write_wav(const char *path, const AudioBuffer *buffer) {
   if (fclose(f) != 0) written = false;
   if (!written) {
     const int error = write_error ? write_error : errno;
-    fprintf(stderr, "[audio_io] Cannot write %s: %s\n", path,
-            error ? std::strerror(error) : "short write");
+    log_line(LogLevel::kError, "[audio_io] Cannot write %s: %s", path,
+             error ? std::strerror(error) : "short write");
     return -1;
   }
-  fprintf(stderr, "[audio_io] Wrote %s: %d frames, %d Hz, %d ch\n", path, buffer->frames,
-          buffer->sample_rate, static_cast<int>(channels));
+  log_line(LogLevel::kInfo, "[audio_io] Wrote %s: %d frames, %d Hz, %d ch", path, buffer->frames,
+           buffer->sample_rate, static_cast<int>(channels));
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "log/log.h"
 #include "nn/coupling-flow.h"
 #include "nn/debug-dump.h"
 #include "nn/hifigan-decoder.h"
@@ -83,9 +84,11 @@ class FlowPass {
       latent = torch::flip(latent, {1});
       const auto before = latent;
       latent = layer->forward(latent, y_mask_.narrow(2, lo, hi - lo), true, g_);
-      auto &stats = layers_[static_cast<size_t>(i)];
-      stats.abs_change_sum += (kept(latent) - kept(before)).abs().sum().item<double>();
-      stats.range.add(kept(latent));
+      if (stats_) {
+        auto &stats = layers_[static_cast<size_t>(i)];
+        stats.abs_change_sum += (kept(latent) - kept(before)).abs().sum().item<double>();
+        stats.range.add(kept(latent));
+      }
       // The later layers read less around the window: the rest is dropped.
       context -= layer->enc->context_frames();
       const int64_t from = std::max<int64_t>(0, begin - context);
@@ -94,24 +97,28 @@ class FlowPass {
       lo = from;
       hi = to;
     }
-    after_flow_.add(kept(latent));
+    if (stats_) after_flow_.add(kept(latent));
     z_.narrow(2, begin, end - begin).copy_(kept(latent * y_mask_.narrow(2, lo, hi - lo)));
     done_ = end;
   }
 
   void report() const {
+    if (stats_) print_stats();
+    if (dump_with_header("C:/tmp/korva_z_input.bin", z_))
+      log_line(LogLevel::kInfo, "[korva] Saved z input: [%d, %d, %d] to korva_z_input.bin",
+               static_cast<int>(z_.size(0)), static_cast<int>(z_.size(1)),
+               static_cast<int>(z_.size(2)));
+  }
+
+  void print_stats() const {
     const double elements = static_cast<double>(z_.numel());
     for (int i = flow_.n_flows - 1; i >= 0; --i) {
       const auto &stats = layers_[static_cast<size_t>(i)];
-      fprintf(stderr, "[korva] flow[%d] mean_abs_change=%.6f z range=[%.3f, %.3f]\n", i,
-              stats.abs_change_sum / elements, stats.range.min, stats.range.max);
+      log_line(LogLevel::kInfo, "[korva] flow[%d] mean_abs_change=%.6f z range=[%.3f, %.3f]", i,
+               stats.abs_change_sum / elements, stats.range.min, stats.range.max);
     }
-    fprintf(stderr, "[korva] z (after flow) stats: min=%.3f max=%.3f hasnan=%d\n", after_flow_.min,
-            after_flow_.max, after_flow_.has_nan ? 1 : 0);
-    if (dump_with_header("C:/tmp/korva_z_input.bin", z_))
-      fprintf(stderr, "[korva] Saved z input: [%d, %d, %d] to korva_z_input.bin\n",
-              static_cast<int>(z_.size(0)), static_cast<int>(z_.size(1)),
-              static_cast<int>(z_.size(2)));
+    log_line(LogLevel::kInfo, "[korva] z (after flow) stats: min=%.3f max=%.3f hasnan=%d",
+             after_flow_.min, after_flow_.max, after_flow_.has_nan ? 1 : 0);
   }
 
   FlowImpl &flow_;
@@ -119,6 +126,8 @@ class FlowPass {
   const int64_t frames_, context_, max_window_;
   torch::Tensor z_;
   int64_t done_ = 0;
+  // The statistics are only gathered for their lines.
+  const bool stats_ = log_enabled(LogLevel::kInfo);
   std::vector<LayerStats> layers_;
   Extremes after_flow_;
 };
@@ -132,6 +141,7 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
   const int64_t context = dec.context_frames();
   FlowPass flow_pass(flow, z_p, y_mask, g, sizes.max_flow);
   Extremes output;
+  const bool stats = log_enabled(LogLevel::kInfo);
   sink.begin(frames * dec.samples_per_frame());
   int64_t window = sizes.first_decode;
   for (int64_t begin = 0; begin < frames;) {
@@ -142,15 +152,18 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
     auto wave =
         dec.forward_frames(flow_pass.z().narrow(2, lo, hi - lo), begin - lo, end - lo, g)
             .contiguous();
-    output.add(wave);
+    if (stats) output.add(wave);
     // tanh keeps infinities finite but not NaN: a NaN weight reaches every later sample.
-    if (output.has_nan || std::isinf(output.min) || std::isinf(output.max))
-      throw std::runtime_error("non-finite waveform samples from the decoder");
+    const bool finite = stats
+                            ? !(output.has_nan || std::isinf(output.min) || std::isinf(output.max))
+                            : torch::isfinite(wave).all().item<bool>();
+    if (!finite) throw std::runtime_error("non-finite waveform samples from the decoder");
     if (!sink.write(wave.data_ptr<float>(), wave.numel())) return false;
     begin = end;
     window = std::min(sizes.max_decode, 2 * window);
   }
-  fprintf(stderr, "[korva] decoder output stats: min=%.3f max=%.3f hasnan=%d\n", output.min,
-          output.max, output.has_nan ? 1 : 0);
+  if (stats)
+    log_line(LogLevel::kInfo, "[korva] decoder output stats: min=%.3f max=%.3f hasnan=%d",
+             output.min, output.max, output.has_nan ? 1 : 0);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "log/log.h"
 #include "model/korva-vits.h"
 
 namespace {
@@ -13,24 +14,26 @@ constexpr int64_t kChannels = 192;
 constexpr int64_t kFrames = 10;
 
 void print_first5(const char *label, const torch::Tensor &t) {
-  fprintf(stderr, "%s", label);
-  for (int64_t c = 0; c < 5; ++c) fprintf(stderr, " %.6f", t[0][c][0].item<float>());
-  fprintf(stderr, "\n");
+  LogLine line(LogLevel::kInfo);
+  line.add("%s", label);
+  for (int64_t c = 0; c < 5; ++c) line.add(" %.6f", t[0][c][0].item<float>());
 }
 
 }  // namespace
 
 void flow_self_test(KorvaVITSImpl &model) {
+  // It only prints: with its lines off there is nothing to do.
+  if (!log_enabled(LogLevel::kInfo)) return;
   FILE *f = fopen("C:/tmp/flow_test_zp.bin", "rb");
   if (!f) {
-    fprintf(stderr, "[test] Cannot open flow_test_zp.bin\n");
+    log_line(LogLevel::kInfo, "[test] Cannot open flow_test_zp.bin");
     return;
   }
   // A short file leaves the remaining values at zero.
   std::vector<float> values(kChannels * kFrames, 0.0f);
   const size_t n = fread(values.data(), sizeof(float), values.size(), f);
   fclose(f);
-  fprintf(stderr, "[test] Read %zu floats from flow_test_zp.bin\n", n);
+  log_line(LogLevel::kInfo, "[test] Read %zu floats from flow_test_zp.bin", n);
 
   torch::NoGradGuard no_grad;
   auto z_p = torch::from_blob(values.data(), {1, kChannels, kFrames}, torch::kFloat).clone();
@@ -48,17 +51,17 @@ void flow_self_test(KorvaVITSImpl &model) {
   auto layer = model.flow->flows[model.flow->n_flows - 1]->as<ResidualCouplingLayerImpl>();
   auto h = layer->pre->forward(x0) * mask;
   print_first5("[test] pre output h[0,:5,0]:", h);
-  fprintf(stderr, "[test] pre output stats: min=%.4f max=%.4f\n", h.min().item<float>(),
-          h.max().item<float>());
+  log_line(LogLevel::kInfo, "[test] pre output stats: min=%.4f max=%.4f", h.min().item<float>(),
+           h.max().item<float>());
 
   auto g = layer->enc->forward(h, mask);
-  fprintf(stderr, "[test] WN output stats: min=%.4f max=%.4f\n", g.min().item<float>(),
-          g.max().item<float>());
+  log_line(LogLevel::kInfo, "[test] WN output stats: min=%.4f max=%.4f", g.min().item<float>(),
+           g.max().item<float>());
   print_first5("[test] WN output[0,:5,0]:", g);
 
   auto m = layer->post->forward(g) * mask;
-  fprintf(stderr, "[test] post output m stats: min=%.4f max=%.4f mean=%.6f\n",
-          m.min().item<float>(), m.max().item<float>(), m.mean().item<float>());
+  log_line(LogLevel::kInfo, "[test] post output m stats: min=%.4f max=%.4f mean=%.6f",
+           m.min().item<float>(), m.max().item<float>(), m.mean().item<float>());
   print_first5("[test] m[0,:5,0]:", m);
 
   auto result = torch::cat({x0, (x1 - m) * mask}, 1);

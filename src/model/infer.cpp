@@ -1,5 +1,6 @@
 // KorvaVITSImpl::synthesize: token ids -> prior -> durations -> alignment ->
 // latent -> reverse flow -> waveform, with the diagnostic lines of every call.
+#include <ATen/CPUGeneratorImpl.h>
 #include <ATen/record_function.h>
 #include <torch/torch.h>
 
@@ -8,12 +9,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include "log/log.h"
 #include "model/alignment.h"
 #include "model/flush-denormals.h"
 #include "model/korva-vits.h"
 #include "nn/debug-dump.h"
-
-int seed_counter = 0;
 
 namespace {
 
@@ -25,9 +25,9 @@ int has_nan(const torch::Tensor &t) { return t.isnan().any().item<bool>() ? 1 : 
 // "<label> v0 v1 ...", each value with `format`.
 void print_values(const char *label, const torch::Tensor &values, const char *format = " %.6f") {
   auto v = values.to(torch::kCPU, torch::kFloat).contiguous();
-  fprintf(stderr, "%s", label);
-  for (int64_t i = 0; i < v.numel(); ++i) fprintf(stderr, format, v.data_ptr<float>()[i]);
-  fprintf(stderr, "\n");
+  LogLine line(LogLevel::kInfo);
+  line.add("%s", label);
+  for (int64_t i = 0; i < v.numel(); ++i) line.add(format, v.data_ptr<float>()[i]);
 }
 
 torch::Tensor first_channels(const torch::Tensor &t, int64_t n) {
@@ -59,35 +59,42 @@ TextEncoderOutput encode(TextEncoderImpl &enc_p, const torch::Tensor &ids,
   RECORD_USER_SCOPE("korva::encoder");
   auto enc = enc_p.forward(ids, lengths);
   const auto &x = enc.x;
-  fprintf(stderr, "[korva] enc_out stats: min=%.3f max=%.3f mean=%.3f std=%.3f\n", min_of(x),
-          max_of(x), mean_of(x), x.std().item<float>());
-  print_values("[korva] enc_out[0,0,:10]:", first_positions(x, 10));
-  print_values("[korva] enc_out[0,:5,0]:", first_channels(x, 5));
-  print_values("[korva] m_p[0,:5,0]:", first_channels(enc.m_p, 5));
-  print_values("[korva] logs_p[0,:5,0]:", first_channels(enc.logs_p, 5));
-  fprintf(stderr, "[korva] m_p stats: min=%.3f max=%.3f\n", min_of(enc.m_p), max_of(enc.m_p));
+  if (log_enabled(LogLevel::kInfo)) {
+    log_line(LogLevel::kInfo, "[korva] enc_out stats: min=%.3f max=%.3f mean=%.3f std=%.3f",
+             min_of(x), max_of(x), mean_of(x), x.std().item<float>());
+    print_values("[korva] enc_out[0,0,:10]:", first_positions(x, 10));
+    print_values("[korva] enc_out[0,:5,0]:", first_channels(x, 5));
+    print_values("[korva] m_p[0,:5,0]:", first_channels(enc.m_p, 5));
+    print_values("[korva] logs_p[0,:5,0]:", first_channels(enc.logs_p, 5));
+    log_line(LogLevel::kInfo, "[korva] m_p stats: min=%.3f max=%.3f", min_of(enc.m_p),
+             max_of(enc.m_p));
+  }
   dump_with_header("C:/tmp/sdp_enc_out.bin", x);
   return enc;
 }
 
 // Frames per token, w_ceil [1, 1, N].
-torch::Tensor frame_counts(KorvaVITSImpl &model, const TextEncoderOutput &enc,
-                           float noise_scale_w, float length_scale, const torch::Tensor &g) {
+torch::Tensor frame_counts(KorvaVITSImpl &model, const TextEncoderOutput &enc, float noise_scale_w,
+                           float length_scale, const torch::Tensor &g,
+                           const at::Generator &generator) {
   RECORD_USER_SCOPE("korva::durations");
-  auto logw = model.log_durations(enc, noise_scale_w, g);
-  fprintf(stderr, "[korva] logw stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logw), max_of(logw),
-          mean_of(logw));
+  auto logw = model.log_durations(enc, noise_scale_w, g, generator);
+  const bool stats = log_enabled(LogLevel::kInfo);
+  if (stats)
+    log_line(LogLevel::kInfo, "[korva] logw stats: min=%.3f max=%.3f mean=%.3f", min_of(logw),
+             max_of(logw), mean_of(logw));
 
   auto w = torch::exp(logw) * enc.x_mask * length_scale;
-  fprintf(stderr, "[korva] w stats: min=%.3f max=%.3f sum=%.1f\n", min_of(w), max_of(w),
-          w.sum().item<float>());
+  if (stats)
+    log_line(LogLevel::kInfo, "[korva] w stats: min=%.3f max=%.3f sum=%.1f", min_of(w), max_of(w),
+             w.sum().item<float>());
   // A frame count cannot be made from NaN or infinity.
   if (!torch::isfinite(w).all().item<bool>())
     throw std::runtime_error("non-finite token durations");
 
   auto w_ceil = torch::ceil(w);
   const float frame_sum = w_ceil.sum().item<float>();
-  fprintf(stderr, "[korva] w_ceil sum=%.0f\n", frame_sum);
+  log_line(LogLevel::kInfo, "[korva] w_ceil sum=%.0f", frame_sum);
   if (frame_sum > static_cast<float>(kMaxFrames)) {
     char message[128];
     snprintf(message, sizeof message, "utterance of %.0f frames exceeds the limit of %lld",
@@ -99,53 +106,57 @@ torch::Tensor frame_counts(KorvaVITSImpl &model, const TextEncoderOutput &enc,
 
 // z_p [1, inter, T]: each frame drawn from the prior of the token that owns it.
 torch::Tensor sample_prior(const TextEncoderOutput &enc, const torch::Tensor &w_ceil,
-                           const torch::Tensor &y_mask, float noise_scale) {
+                           const torch::Tensor &y_mask, float noise_scale,
+                           const at::Generator &generator) {
   RECORD_USER_SCOPE("korva::prior");
   const int64_t frames = y_mask.size(2);
   auto m_p = expand_to_frames(enc.m_p, w_ceil, frames);
   auto logs_p = expand_to_frames(enc.logs_p, w_ceil, frames);
   // One contiguous [1, inter, T] draw: the noise layout decides which value each element gets.
-  auto eps = torch::randn(m_p.sizes(), m_p.options());
+  auto eps = torch::randn(m_p.sizes(), generator, m_p.options());
   auto z_p = (m_p + eps * torch::exp(logs_p) * noise_scale) * y_mask;
-  fprintf(stderr, "[korva] logs_p (expanded) stats: min=%.3f max=%.3f mean=%.3f\n", min_of(logs_p),
-          max_of(logs_p), mean_of(logs_p));
-  auto exp_logs_p = torch::exp(logs_p);
-  fprintf(stderr, "[korva] exp(logs_p) stats: min=%.3f max=%.3f\n", min_of(exp_logs_p),
-          max_of(exp_logs_p));
-  fprintf(stderr, "[korva] z_p stats: min=%.3f max=%.3f hasnan=%d\n", min_of(z_p), max_of(z_p),
-          has_nan(z_p));
+  if (log_enabled(LogLevel::kInfo)) {
+    log_line(LogLevel::kInfo, "[korva] logs_p (expanded) stats: min=%.3f max=%.3f mean=%.3f",
+             min_of(logs_p), max_of(logs_p), mean_of(logs_p));
+    auto exp_logs_p = torch::exp(logs_p);
+    log_line(LogLevel::kInfo, "[korva] exp(logs_p) stats: min=%.3f max=%.3f", min_of(exp_logs_p),
+             max_of(exp_logs_p));
+    log_line(LogLevel::kInfo, "[korva] z_p stats: min=%.3f max=%.3f hasnan=%d", min_of(z_p),
+             max_of(z_p), has_nan(z_p));
+  }
   return z_p;
 }
 
 }  // namespace
 
 bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &lengths,
-                               float noise_scale, float noise_scale_w, float length_scale,
+                               float noise_scale, float noise_scale_w, float length_scale, int seed,
                                WaveSink &sink, const ChunkSizes &sizes, int64_t speaker) {
   torch::NoGradGuard no_grad;
   const FlushDenormals flush_denormals;
   const torch::Tensor g = speaker_embedding(speaker);
 
-  const int seed = seed_counter++;
-  torch::manual_seed(seed);
-  fprintf(stderr, "[korva] Random seed: %d\n", seed);
+  // Draws in the order of the design: the duration noise, then the prior's.
+  const at::Generator generator = at::make_generator<at::CPUGeneratorImpl>(seed);
+  log_line(LogLevel::kInfo, "[korva] Random seed: %d", seed);
 
   const auto enc = encode(*enc_p, ids, lengths);
-  const auto w_ceil = frame_counts(*this, enc, noise_scale_w, length_scale, g);
+  const auto w_ceil = frame_counts(*this, enc, noise_scale_w, length_scale, g, generator);
 
   auto y_lengths = torch::clamp_min(w_ceil.sum({1, 2}), 1).to(torch::kLong);
   const int64_t frames = std::max<int64_t>(y_lengths.max().item<int64_t>(), 1);
-  fprintf(stderr, "[korva] T_dec=%d\n", static_cast<int>(frames));
+  log_line(LogLevel::kInfo, "[korva] T_dec=%d", static_cast<int>(frames));
   auto y_mask = (torch::arange(frames, torch::kLong).unsqueeze(0) < y_lengths.unsqueeze(1))
                     .unsqueeze(1)
                     .to(enc.x_mask.scalar_type());
 
   dump_raw("C:/tmp/sdp_wceil.bin", w_ceil);
-  print_values("[korva] w_ceil per token:", first_positions(w_ceil, 23), " %.0f");
+  if (log_enabled(LogLevel::kInfo))
+    print_values("[korva] w_ceil per token:", first_positions(w_ceil, 23), " %.0f");
   // The [N, T] path is built only for its dump: expanding by frame owner needs no matrix.
   dump_with_header("C:/tmp/sdp_attn.bin", [&] { return generate_path(w_ceil, enc.x_mask); });
 
-  const auto z_p = sample_prior(enc, w_ceil, y_mask, noise_scale);
+  const auto z_p = sample_prior(enc, w_ceil, y_mask, noise_scale, generator);
   const auto per_id = w_ceil.reshape({-1}).to(torch::kLong).contiguous();
   sink.durations(std::vector<int64_t>(per_id.data_ptr<int64_t>(),
                                       per_id.data_ptr<int64_t>() + per_id.numel()),
@@ -155,8 +166,8 @@ bool KorvaVITSImpl::synthesize(const torch::Tensor &ids, const torch::Tensor &le
 
 torch::Tensor KorvaVITSImpl::infer(const torch::Tensor &ids, const torch::Tensor &lengths,
                                    float noise_scale, float noise_scale_w, float length_scale,
-                                   const ChunkSizes &sizes, int64_t speaker) {
+                                   int seed, const ChunkSizes &sizes, int64_t speaker) {
   TensorSink sink;
-  synthesize(ids, lengths, noise_scale, noise_scale_w, length_scale, sink, sizes, speaker);
+  synthesize(ids, lengths, noise_scale, noise_scale_w, length_scale, seed, sink, sizes, speaker);
   return sink.wave;
 }

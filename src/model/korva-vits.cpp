@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <utility>
+
+#include "log/log.h"
 
 KorvaVITSImpl::KorvaVITSImpl(const VoiceDescription &voice) {
   const TextEncoderSizes &text = voice.text_encoder;
@@ -35,14 +38,14 @@ torch::Tensor KorvaVITSImpl::speaker_embedding(int64_t speaker) {
 }
 
 torch::Tensor KorvaVITSImpl::log_durations(const TextEncoderOutput &enc, float noise_scale_w,
-                                           const torch::Tensor &g) {
+                                           const torch::Tensor &g, at::Generator generator) {
   if (dp_deterministic) return dp_deterministic->forward(enc.x, enc.x_mask, g);
-  return dp->forward(enc.x, enc.x_mask, noise_scale_w, g);
+  return dp->forward(enc.x, enc.x_mask, noise_scale_w, std::move(generator), g);
 }
 
 void KorvaVITSImpl::skip_identity_layers(bool skip) {
   const int layers = flow->skip_identity_layers(skip);
   const int steps = dec->skip_identity_steps(skip);
-  fprintf(stderr, "[korva] Identity layers skipped: %d coupling layers, %d residual steps\n",
-          layers, steps);
+  log_line(LogLevel::kInfo,
+           "[korva] Identity layers skipped: %d coupling layers, %d residual steps", layers, steps);
 }

@@ -26,18 +26,20 @@ struct KorvaVITSImpl : torch::nn::Module {
 
   // ids int64 [1, N], lengths int64 [1] -> the waveform at the voice's rate,
   // handed to `sink` window by window, spoken by `speaker` (0 .. n_speakers - 1;
-  // ignored by a voice of one speaker). Seeds the default generator from the
-  // process-wide seed counter and writes the diagnostic lines to stderr. Throws
+  // ignored by a voice of one speaker). Every random draw comes from a generator
+  // of the call's own seeded with `seed` (the same draws as the default generator
+  // after manual_seed(seed)), so that calls in parallel do not change each
+  // other's audio; the weights are only read. Writes the diagnostic lines. Throws
   // on non-finite durations or samples, when T exceeds kMaxFrames or for a speaker out of
   // range. Returns false when the sink stopped it.
   bool synthesize(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
-                  float noise_scale_w, float length_scale, WaveSink &sink,
+                  float noise_scale_w, float length_scale, int seed, WaveSink &sink,
                   const ChunkSizes &sizes = {}, int64_t speaker = 0);
 
   // The same, collected into one [1, S * T] tensor.
   torch::Tensor infer(const torch::Tensor &ids, const torch::Tensor &lengths, float noise_scale,
-                      float noise_scale_w, float length_scale, const ChunkSizes &sizes = {},
-                      int64_t speaker = 0);
+                      float noise_scale_w, float length_scale, int seed,
+                      const ChunkSizes &sizes = {}, int64_t speaker = 0);
 
   // Once the weights are bound: with skip, the coupling layers and residual steps
   // that they make exact identities are not run (the samples stay the same, bit
@@ -52,15 +54,12 @@ struct KorvaVITSImpl : torch::nn::Module {
   torch::nn::Embedding emb_g{nullptr};  // speaker id -> [gin]; none for one speaker
 
   // logw [1, 1, N] from whichever duration predictor the voice has; only the
-  // stochastic one draws noise.
+  // stochastic one draws noise, from `generator`.
   torch::Tensor log_durations(const TextEncoderOutput &enc, float noise_scale_w,
-                              const torch::Tensor &g);
+                              const torch::Tensor &g, at::Generator generator);
 
  private:
   // g [1, gin, 1] of `speaker`, or undefined for a voice of one speaker.
   torch::Tensor speaker_embedding(int64_t speaker);
 };
 TORCH_MODULE(KorvaVITS);
-
-// Seed of the next infer call; starts at 0 and only ever counts up.
-extern int seed_counter;

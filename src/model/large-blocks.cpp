@@ -65,12 +65,13 @@ class LargeBlockPool final : public c10::Allocator {
 
   void open() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
+    ++open_calls_;
   }
 
+  // Blocks are kept while any call runs: parallel requests share them.
   void close() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    open_ = false;
+    if (--open_calls_ > 0) return;
     while (!kept_.empty()) unmap_kept(kept_.begin());
   }
 
@@ -123,7 +124,7 @@ class LargeBlockPool final : public c10::Allocator {
   // Freed blocks may come from any thread (the tensor library's workers).
   void give_back(void *data, size_t bytes) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (!open_) {
+    if (open_calls_ == 0) {
       unmap(data, bytes);
       return;
     }
@@ -151,7 +152,7 @@ class LargeBlockPool final : public c10::Allocator {
   }
 
   std::mutex mutex_;
-  bool open_ = false;
+  int open_calls_ = 0;  // calls between large_blocks_open and large_blocks_close
   KeptBlocks kept_;
   size_t kept_bytes_ = 0;
   uint64_t clock_ = 0;

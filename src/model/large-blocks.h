@@ -9,7 +9,8 @@
 // but doubles the time of a request (a page fault for every page of every
 // activation). So, while one of the engine's calls runs, blocks of 1 MiB or more
 // come from a pool: a freed block is kept for the next request of its size class
-// and the call's unused blocks go back to the system when the call ends.
+// and the unused blocks go back to the system when the last call running ends
+// (calls on several threads at once share the pool).
 //
 // The tensor library has one process-wide CPU allocator; the pool replaces it
 // only when it is still the library's default, and passes every other
@@ -20,9 +21,9 @@
 // From now until large_blocks_close(), this thread's large tensors come from the
 // pool. Installs the pool on first use.
 void large_blocks_open();
-// This thread's tensors come from the heap again, and the pool's unused blocks
-// are returned to the system. Blocks still in use stay valid and are unmapped
-// when freed.
+// This thread's tensors come from the heap again; when no other call is open,
+// the pool's unused blocks are returned to the system. Blocks still in use stay
+// valid and are unmapped when freed.
 void large_blocks_close();
 
 // Bytes mapped by the pool now, in use or kept: for tests and benchmarks.

@@ -1,7 +1,10 @@
 #include "model/threads.h"
 
-#include <torch/torch.h>
+#include <ATen/Parallel.h>
+#include <omp.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -29,16 +32,39 @@ int physical_cores() {
   return logical > 0 ? static_cast<int>(logical) : 1;
 }
 
+std::atomic<int> running_requests{0};
+
+// The count a request that starts now gets; it counts itself.
+int claim_threads(int configured) {
+  const int running = ++running_requests;
+  if (configured > 0) return configured;
+  return std::max(1, default_threads() / running);
+}
+
 }  // namespace
 
-int configure_threads() {
-  const char *env = std::getenv("OMP_NUM_THREADS");
-  const int requested = env ? std::atoi(env) : 0;
-  const int threads = requested > 0 ? requested : physical_cores();
-  if (torch::get_num_threads() != threads) torch::set_num_threads(threads);
+int default_threads() {
+  static const int threads = [] {
+    const char *env = std::getenv("OMP_NUM_THREADS");
+    const int requested = env ? std::atoi(env) : 0;
+    return requested > 0 ? requested : physical_cores();
+  }();
   return threads;
 }
 
-SingleThreadScope::SingleThreadScope() { torch::set_num_threads(1); }
+ThreadScope::ThreadScope(int threads) {
+  // The tensor library sets a thread's count on its first operator: done now,
+  // so that it cannot later undo what is set here.
+  at::get_num_threads();
+  saved_ = omp_get_max_threads();
+  omp_set_num_threads(threads);
+}
 
-SingleThreadScope::~SingleThreadScope() { configure_threads(); }
+ThreadScope::~ThreadScope() { omp_set_num_threads(saved_); }
+
+RequestThreads::RequestThreads(int configured)
+    : threads_(claim_threads(configured)), scope_(threads_) {}
+
+RequestThreads::~RequestThreads() { --running_requests; }
+
+int RequestThreads::running() { return running_requests; }

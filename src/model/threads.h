@@ -1,16 +1,39 @@
 #pragma once
-// Intra-op threads for the tensor library: all physical cores, unless the
-// host chose a number through OMP_NUM_THREADS. Returns the count in use.
-int configure_threads();
+// Intra-op threads of the tensor library, budgeted per request: each request
+// sets the count for its own thread only (OpenMP's setting of the calling
+// thread, which every operator it starts follows), never the library's
+// process-wide count, which the host and the other requests share.
 
-// One intra-op thread for the scope's life, configure_threads() at its end.
-// Loading a voice is copies and small reductions, which more threads do not
-// speed up: they add a fork and a join to each, and on a busy machine the join
-// waits for a thread that is not running (a 0.4 s load took 2 to 7 s on 2 threads).
-class SingleThreadScope {
+// All physical cores, unless the host chose a number through OMP_NUM_THREADS.
+int default_threads();
+
+// This thread's operators use `threads` threads for the scope's life.
+class ThreadScope {
  public:
-  SingleThreadScope();
-  ~SingleThreadScope();
-  SingleThreadScope(const SingleThreadScope &) = delete;
-  SingleThreadScope &operator=(const SingleThreadScope &) = delete;
+  explicit ThreadScope(int threads);
+  ~ThreadScope();
+  ThreadScope(const ThreadScope &) = delete;
+  ThreadScope &operator=(const ThreadScope &) = delete;
+
+ private:
+  int saved_;
+};
+
+// One request's threads, counted among the requests running for its life:
+// `configured` when it is positive, else default_threads() shared among the
+// requests running as it starts (at least one each), so that N requests at
+// once on C cores use about C threads, not N x C.
+class RequestThreads {
+ public:
+  explicit RequestThreads(int configured);
+  ~RequestThreads();
+  RequestThreads(const RequestThreads &) = delete;
+  RequestThreads &operator=(const RequestThreads &) = delete;
+
+  int threads() const { return threads_; }
+  static int running();
+
+ private:
+  int threads_;
+  ThreadScope scope_;
 };

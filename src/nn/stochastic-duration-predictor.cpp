@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "log/log.h"
 #include "nn/conv-flow.h"
 #include "nn/debug-dump.h"
 #include "nn/elementwise-affine.h"
@@ -28,23 +29,29 @@ torch::nn::ModuleList make_flows(const DurationPredictorSizes &s) {
 }
 
 void print_first_group(const torch::Tensor &z, const torch::Tensor &h) {
-  fprintf(stderr, "[sdp] h stats: min=%.3f max=%.3f mean=%.3f\n", h.min().item<float>(),
-          h.max().item<float>(), h.mean().item<float>());
-  fprintf(stderr, "[sdp] noise init: min=%.3f max=%.3f\n", z.min().item<float>(),
-          z.max().item<float>());
+  const bool stats = log_enabled(LogLevel::kInfo);
+  if (stats) {
+    log_line(LogLevel::kInfo, "[sdp] h stats: min=%.3f max=%.3f mean=%.3f", h.min().item<float>(),
+             h.max().item<float>(), h.mean().item<float>());
+    log_line(LogLevel::kInfo, "[sdp] noise init: min=%.3f max=%.3f", z.min().item<float>(),
+             z.max().item<float>());
+  }
   dump_raw("C:/tmp/sdp_noise.bin", z);
   dump_raw("C:/tmp/sdp_h.bin", h);
-  fprintf(stderr, "[sdp] Saved noise [%ld,%ld,%ld] h [%ld,%ld,%ld]\n", static_cast<long>(z.size(0)),
-          static_cast<long>(z.size(1)), static_cast<long>(z.size(2)), static_cast<long>(h.size(0)),
-          static_cast<long>(h.size(1)), static_cast<long>(h.size(2)));
+  if (stats)
+    log_line(LogLevel::kInfo, "[sdp] Saved noise [%ld,%ld,%ld] h [%ld,%ld,%ld]",
+             static_cast<long>(z.size(0)), static_cast<long>(z.size(1)),
+             static_cast<long>(z.size(2)), static_cast<long>(h.size(0)),
+             static_cast<long>(h.size(1)), static_cast<long>(h.size(2)));
 }
 
 void print_step(int step, int flow, const torch::Tensor &z) {
   char path[64];
   snprintf(path, sizeof path, "C:/tmp/sdp_step%d.bin", step);
   dump_raw(path, z);
-  fprintf(stderr, "[sdp] step%d flow[%d]: [0,:,0]= %.6f %.6f\n", step, flow,
-          z.index({0, 0, 0}).item<float>(), z.index({0, 1, 0}).item<float>());
+  if (log_enabled(LogLevel::kInfo))
+    log_line(LogLevel::kInfo, "[sdp] step%d flow[%d]: [0,:,0]= %.6f %.6f", step, flow,
+             z.index({0, 0, 0}).item<float>(), z.index({0, 1, 0}).item<float>());
 }
 
 }  // namespace
@@ -75,14 +82,16 @@ std::vector<int> StochasticDurationPredictorImpl::flow_order() const {
 
 torch::Tensor StochasticDurationPredictorImpl::forward(const torch::Tensor &x,
                                                        const torch::Tensor &x_mask,
-                                                       float noise_scale, const torch::Tensor &g) {
+                                                       float noise_scale, at::Generator generator,
+                                                       const torch::Tensor &g) {
   using torch::indexing::Slice;
   auto h = pre->forward(x);
   if (cond && g.defined()) h = h + cond->forward(g);
   h = convs->forward(h, x_mask, torch::Tensor());
   h = proj->forward(h) * x_mask;
 
-  auto z = torch::randn({x.size(0), kFlowChannels, x.size(2)}, x.options()) * noise_scale;
+  auto z =
+      torch::randn({x.size(0), kFlowChannels, x.size(2)}, generator, x.options()) * noise_scale;
   print_first_group(z, h);
 
   const std::vector<int> order = flow_order();

@@ -3,6 +3,7 @@
 // per token is run backwards through spline flows conditioned on the encoder states, and
 // the first channel becomes the log-duration.
 
+#include <ATen/core/Generator.h>
 #include <torch/nn/module.h>
 #include <torch/nn/modules/container/modulelist.h>
 #include <torch/nn/modules/conv.h>
@@ -19,10 +20,11 @@ struct StochasticDurationPredictorImpl : torch::nn::Module {
                                            const DurationPredictorSizes &sizes = {},
                                            int32_t gin_channels = 0);
   // x [B, in, T], x_mask [B, 1, T], g [B, gin, 1] or undefined -> logw [B, 1, T]. Draws the
-  // noise from the default generator, prints "[sdp]" lines and dumps under "C:/tmp/" when
-  // that directory exists.
+  // noise from `generator` (the request's own: never the process-wide default, which parallel
+  // requests and the host share), prints "[sdp]" lines and dumps under "C:/tmp/" when that
+  // directory exists.
   torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask, float noise_scale,
-                        const torch::Tensor &g = {});
+                        at::Generator generator, const torch::Tensor &g = {});
   // Flows applied in reverse, one per step: n_flows down to 2, then the affine step 0;
   // flows[1] is trained but never run at inference.
   std::vector<int> flow_order() const;

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "log/log.h"
+#include "text/espeak-lock.h"
 #include "text/front-end.h"
 #include "text/log-echo.h"
 
@@ -127,26 +129,29 @@ std::string collapsed(const std::string &text) {
 
 class EspeakFrontEnd : public FrontEnd {
  public:
+  // Throws when espeak-ng has no voice of the table's language.
   explicit EspeakFrontEnd(const FrontEndTable &table) : table_(table) {
-    if (espeak_SetVoiceByName(table.language.c_str()) != EE_OK)
-      throw std::runtime_error("espeak-ng has no voice '" + table.language + "'");
+    const EspeakLock language(table.language);
   }
 
   std::vector<int32_t> ids(const char *text) const override {
     const std::string clean = expanded(ascii_of(text));
     std::string phonemes;
-    size_t begin = 0;
-    for (;;) {
-      const size_t mark = clean.find_first_of(kClauseMarks, begin);
-      phonemes += ipa_of(clean.substr(begin, mark == std::string::npos ? mark : mark - begin));
-      if (mark == std::string::npos) break;
-      phonemes += clean[mark];
-      phonemes += ' ';
-      begin = mark + 1;
+    {
+      const EspeakLock language(table_.language);
+      for (size_t begin = 0;;) {
+        const size_t mark = clean.find_first_of(kClauseMarks, begin);
+        phonemes += ipa_of(clean.substr(begin, mark == std::string::npos ? mark : mark - begin));
+        if (mark == std::string::npos) break;
+        phonemes += clean[mark];
+        phonemes += ' ';
+        begin = mark + 1;
+      }
     }
     const std::string ipa = collapsed(phonemes);
-    std::fprintf(stderr, "[frontend] espeak: \"%s\" -> \"%s\"\n", log_echo(text).c_str(),
-                 log_echo(ipa.c_str()).c_str());
+    if (log_enabled(LogLevel::kInfo))
+      log_line(LogLevel::kInfo, "[frontend] espeak: \"%s\" -> \"%s\"", log_echo(text).c_str(),
+               log_echo(ipa.c_str()).c_str());
     return framed_table_ids(ipa, table_);
   }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "log/log.h"
+
 size_t utf8_length(const std::string &text, size_t i) {
   const auto lead = static_cast<unsigned char>(text[i]);
   const size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
@@ -49,8 +51,8 @@ std::vector<int32_t> table_ids(const std::string &text, const FrontEndTable &tab
     if (found != table.symbols.end()) {
       ids.push_back(found->second);
     } else {
-      std::fprintf(stderr, "[frontend] WARN: symbol '%s' is not in the voice's table, dropped\n",
-                   symbol.c_str());
+      log_line(LogLevel::kWarning,
+               "[frontend] WARN: symbol '%s' is not in the voice's table, dropped", symbol.c_str());
     }
   }
   return ids;

@@ -3,26 +3,42 @@
 #include <espeak-ng/speak_lib.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
+#include "log/log.h"
+#include "text/espeak-lock.h"
 #include "text/lexicon.h"
 #include "text/log-echo.h"
 
 namespace {
 
-int initialized = 0;
+// Voices using the front-end now; each phonemizer_init that succeeded is one.
+std::atomic<int> users{0};
 
 // espeak-ng 1.51 starts an event thread in every espeak_Initialize, in the
 // synchronous mode too, and espeak_Terminate can miss that thread's wake-up
 // and wait for it for ever. So espeak-ng is started once per process and never
-// terminated; a later load with another data directory starts it again over
-// the running one (that leaves one idle thread behind).
+// terminated; a later load with another data directory, once no voice uses the
+// running one, starts it again over it (that leaves one idle thread behind).
+// Guarded by the espeak-ng lock.
 bool espeak_running = false;
-std::string espeak_started_from;  // the data directory, "" for the default
+std::string espeak_started_from;  // the data directory as given, "" for the default
+std::string espeak_data_dir;      // the directory espeak-ng reads, as it names it
+
+// `dir` with links and dots resolved, so that two names of one directory compare equal.
+std::string canonical(const std::string &dir) {
+  char *resolved = realpath(dir.c_str(), nullptr);
+  if (!resolved) return dir;
+  std::string out = resolved;
+  std::free(resolved);
+  return out;
+}
 
 constexpr size_t kMaxWordBytes = 254;
 
@@ -103,8 +119,21 @@ struct WordCounts {
   int unpronounceable = 0;
 };
 
-// The pronunciation of one word (lexicon first), or nullptr after a warning.
-const char *pronounce(const char *word, WordCounts &counts) {
+// espeak-ng's IPA of one word, copied out while espeak-ng is held; "" for none.
+std::string espeak_phonemes(const char *word) {
+  try {
+    const EspeakLock lock("en-us");
+    const void *text = word;
+    const char *pron = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, 2);
+    return pron ? pron : "";
+  } catch (const std::runtime_error &) {  // no English voice in the data
+    return "";
+  }
+}
+
+// The pronunciation of one word (lexicon first, espeak-ng's kept in *espeak),
+// or nullptr after a warning.
+const char *pronounce(const char *word, WordCounts &counts, std::string *espeak) {
   char lower[kMaxWordBytes + 1];
   size_t n = 0;
   for (; word[n]; ++n) lower[n] = (word[n] >= 'A' && word[n] <= 'Z') ? word[n] + 32 : word[n];
@@ -114,15 +143,14 @@ const char *pronounce(const char *word, WordCounts &counts) {
     ++counts.lexicon;
     return pron;
   }
-  const void *text = word;
-  const char *pron = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, 2);
-  if (pron && *pron) {
+  *espeak = espeak_phonemes(word);
+  if (!espeak->empty()) {
     ++counts.espeak;
-    return pron;
+    return espeak->c_str();
   }
   if (++counts.unpronounceable <= kMaxWarnings)
-    std::fprintf(stderr, "[phonemize] WARNING: no pronunciation for '%s'\n",
-                 log_echo(word).c_str());
+    log_line(LogLevel::kWarning, "[phonemize] WARNING: no pronunciation for '%s'",
+             log_echo(word).c_str());
   return nullptr;
 }
 
@@ -144,7 +172,8 @@ bool walk_items(const char *text, WordCounts &counts, Emit emit) {
         ++n;
       }
       word[n] = '\0';
-      const char *pron = pronounce(word, counts);
+      std::string espeak;
+      const char *pron = pronounce(word, counts, &espeak);
       if (pron && !emit(static_cast<size_t>(p - text), n, pron, std::strlen(pron), true))
         return false;
       p += n;
@@ -158,10 +187,18 @@ bool walk_items(const char *text, WordCounts &counts, Emit emit) {
 
 }  // namespace
 
-int phonemizer_init(const char *espeak_data_path) {
-  if (initialized) return 0;
+int phonemizer_init(const char *espeak_data_path, std::string *why) {
+  EspeakLock lock;
   const std::string from = espeak_data_path ? espeak_data_path : "";
-  if (!espeak_running || from != espeak_started_from) {
+  if (users > 0 && espeak_data_path && canonical(from) != canonical(espeak_data_dir)) {
+    const std::string reason = "espeak-ng runs with the data in " + espeak_data_dir +
+                               " for another voice, and a process has one espeak-ng";
+    log_line(LogLevel::kError, "[phonemize] Failed to initialize espeak-ng from %s: %s",
+             espeak_data_path, reason.c_str());
+    if (why) *why = reason;
+    return -1;
+  }
+  if (users == 0 && (!espeak_running || from != espeak_started_from)) {
     constexpr int kDontExit = espeakINITIALIZE_DONT_EXIT;  // 1.51 exits the process on bad data
     const bool data_ok = !espeak_data_path || has_phoneme_data(espeak_data_path);
     // Phoneme conversion needs no audio: the synchronous mode starts no audio thread.
@@ -169,24 +206,32 @@ int phonemizer_init(const char *espeak_data_path) {
         data_ok ? espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, espeak_data_path, kDontExit) : -1;
     // 0 means nothing was loaded: with the don't-exit option a failed start returns normally.
     if (sample_rate == -1 || sample_rate == 0) {
-      std::fprintf(stderr, "[phonemize] Failed to initialize espeak-ng%s%s\n",
-                   data_ok ? "" : ": no phoneme data in ", data_ok ? "" : espeak_data_path);
+      log_line(LogLevel::kError, "[phonemize] Failed to initialize espeak-ng%s%s",
+               data_ok ? "" : ": no phoneme data in ", data_ok ? "" : espeak_data_path);
+      if (why) *why = data_ok ? "espeak-ng did not start" : "no phoneme data there";
       return -1;
     }
     espeak_running = true;
     espeak_started_from = from;
+    const char *data_dir = nullptr;
+    espeak_Info(&data_dir);
+    espeak_data_dir = data_dir ? data_dir : from;
+    lock.forget_language();
   }
-  espeak_SetVoiceByName("en-us");
-  initialized = 1;
-  std::fprintf(stderr, "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)\n");
+  ++users;
+  log_line(LogLevel::kInfo,
+           "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)");
   return 0;
 }
 
-// espeak-ng stays up (see espeak_running): only this front-end's state ends.
-void phonemizer_shutdown() { initialized = 0; }
+// espeak-ng stays up (see espeak_running): only one use of the front-end ends.
+void phonemizer_shutdown() {
+  const EspeakLock lock;
+  if (users > 0) --users;
+}
 
 char *phonemize(const char *text) {
-  if (!initialized || !text) return nullptr;
+  if (users == 0 || !text) return nullptr;
   PhonemeOutput out;
   if (!out.ok()) return nullptr;
   WordCounts counts;
@@ -197,15 +242,16 @@ char *phonemize(const char *text) {
   if (!whole) return nullptr;
 
   if (counts.unpronounceable > kMaxWarnings)
-    std::fprintf(stderr, "[phonemize] WARNING: %d more words without a pronunciation\n",
-                 counts.unpronounceable - kMaxWarnings);
-  std::fprintf(stderr, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)\n",
-               log_echo(text).c_str(), log_echo(out.str()).c_str(), counts.lexicon, counts.espeak);
+    log_line(LogLevel::kWarning, "[phonemize] WARNING: %d more words without a pronunciation",
+             counts.unpronounceable - kMaxWarnings);
+  if (log_enabled(LogLevel::kInfo))
+    log_line(LogLevel::kInfo, "[phonemize] \"%s\" -> \"%s\" (gruut=%d, espeak=%d)",
+             log_echo(text).c_str(), log_echo(out.str()).c_str(), counts.lexicon, counts.espeak);
   return out.release();
 }
 
 bool phonemize_items(const char *text, std::vector<PhonemeItem> *items) {
-  if (!initialized || !text || !items) return false;
+  if (users == 0 || !text || !items) return false;
   WordCounts counts;
   return walk_items(text, counts,
                     [&](size_t offset, size_t length, const char *item, size_t n, bool word) {

@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
-// Initialises espeak-ng from `espeak_data_path` (nullptr: its default
-// location). Returns 0 on success or when already initialised, -1 on failure,
-// also when the directory does not exist or holds no phoneme data.
-int phonemizer_init(const char *espeak_data_path);
+// One use of the front-end (a voice's), each ended by one phonemizer_shutdown.
+// Initialises espeak-ng from `espeak_data_path` (nullptr: its default location,
+// or the data another use already runs with). Returns 0, or -1 with the reason
+// in *why: the directory does not exist or holds no phoneme data, or another
+// use runs espeak-ng with other data (a process has one espeak-ng).
+int phonemizer_init(const char *espeak_data_path, std::string *why = nullptr);
 
-// Ends the front-end until the next phonemizer_init; does nothing when not
-// initialised. espeak-ng itself stays up until the process ends.
+// Ends one use; the front-end stops with the last. Does nothing when none is
+// left. espeak-ng itself stays up until the process ends.
 void phonemizer_shutdown();
 
 // Returns a malloc'ed NUL-terminated IPA string (caller frees), or nullptr

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "log/log.h"
 #include "text/log-echo.h"
 
 namespace {
@@ -60,6 +61,7 @@ size_t char_length(const char *p) {
 constexpr int kMaxWarnings = 10;
 
 void warn_unknown(std::string_view c) {
+  if (!log_enabled(LogLevel::kWarning)) return;
   std::string line = "[tokenize] WARN: unknown char '";
   line += log_echo(std::string(c).c_str());
   line += "' (";
@@ -68,17 +70,17 @@ void warn_unknown(std::string_view c) {
     std::snprintf(hex, sizeof hex, "%02x", b);
     line += hex;
   }
-  line += ") \u2014 skipping\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  line += ") \u2014 skipping";
+  log_text(LogLevel::kWarning, line);
 }
 
 void print_summary(const int32_t *ids, int count) {
+  if (!log_enabled(LogLevel::kInfo)) return;
   std::string line = "[tokenize] " + std::to_string(count) + " tokens:";
   const int shown = count < 20 ? count : 20;
   for (int i = 0; i < shown; ++i) line += " " + std::to_string(ids[i]);
   if (count > 20) line += ",...";
-  line += "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  log_text(LogLevel::kInfo, line);
 }
 
 // Writes the framed sequence into `out` up to `capacity` ids, but walks the
@@ -123,8 +125,8 @@ int tokenize_quietly(const char *phonemes, int32_t *out, int capacity) {
   }
   if (unknown > kMaxWarnings) {
     const std::string line = "[tokenize] WARN: " + std::to_string(unknown - kMaxWarnings) +
-                             " more unknown chars skipped\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+                             " more unknown chars skipped";
+    log_text(LogLevel::kWarning, line);
   }
   ids.push(kTokenBlank);
   ids.push(kTokenEnd);

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "log/log.h"
+
 namespace {
 
 // Other scripts to Latin first (their letters decompose differently);
@@ -26,8 +28,9 @@ const icu::Transliterator *folder() {
     std::unique_ptr<icu::Transliterator> t(icu::Transliterator::createInstance(
         icu::UnicodeString(kFoldId, -1, US_INV), UTRANS_FORWARD, status));
     if (U_FAILURE(status)) {
-      std::fprintf(stderr, "[normalise] WARNING: no Unicode folding (%s): non-ASCII text dropped\n",
-                   u_errorName(status));
+      log_line(LogLevel::kWarning,
+               "[normalise] WARNING: no Unicode folding (%s): non-ASCII text dropped",
+               u_errorName(status));
       t.reset();
     }
     return t;

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "log/log.h"
 #include "weights/manifest.h"
 #include "weights/record-cache.h"
 
@@ -75,21 +76,22 @@ bool copy_plain(const ManifestEntry &entry, RecordCache &cache, const std::strin
                 const std::string &key, torch::Tensor &param) {
   std::shared_ptr<const ArchiveRecord> record = cache.take(entry.storage_key);
   if (entry.shape.size() != static_cast<size_t>(param.dim())) {
-    std::fprintf(stderr, "[manifest] Dim mismatch: %s ours=%zu ckpt=%zu\n", name.c_str(),
-                 static_cast<size_t>(param.dim()), entry.shape.size());
+    log_line(LogLevel::kWarning, "[manifest] Dim mismatch: %s ours=%zu ckpt=%zu", name.c_str(),
+             static_cast<size_t>(param.dim()), entry.shape.size());
     return false;
   }
   if (c10::IntArrayRef(entry.shape) != param.sizes()) {
-    std::fprintf(stderr, "[manifest] Shape mismatch: %s ours=%s ckpt=[", name.c_str(),
-                 format_shape(param.sizes()).c_str());
-    for (const int64_t size : entry.shape) std::fprintf(stderr, "%ld,", static_cast<long>(size));
-    std::fprintf(stderr, "]\n");
+    LogLine line(LogLevel::kWarning);
+    line.add("[manifest] Shape mismatch: %s ours=%s ckpt=[", name.c_str(),
+             format_shape(param.sizes()).c_str());
+    for (const int64_t size : entry.shape) line.add("%ld,", static_cast<long>(size));
+    line.add("]");
     return false;
   }
-  std::string log;
+  LogBuffer log;
   const torch::Tensor values = manifest_record_view(entry, std::move(record), key, log);
   if (!values.defined()) {
-    std::fputs(log.c_str(), stderr);
+    log.flush();
     return false;
   }
   torch::NoGradGuard no_grad;
@@ -99,14 +101,15 @@ bool copy_plain(const ManifestEntry &entry, RecordCache &cache, const std::strin
 
 // One half of a pair with manifest_load_tensor's checks and lines (into `log`), but from the cache.
 torch::Tensor take_half(const Manifest &manifest, RecordCache &cache, const std::string &name,
-                        std::string &log) {
+                        LogBuffer &log) {
   const ManifestEntry &entry = manifest.entries.at(name);
   try {
     return manifest_record_view(entry, cache.take(entry.storage_key), name, log);
   } catch (const std::exception &error) {
-    log += "[manifest] Failed to load tensor " + name + ": " + exception_text(error) + "\n";
+    log.add(LogLevel::kError,
+            "[manifest] Failed to load tensor " + name + ": " + exception_text(error));
   } catch (...) {
-    log += "[manifest] Failed to load tensor " + name + ": unknown error\n";
+    log.add(LogLevel::kError, "[manifest] Failed to load tensor " + name + ": unknown error");
   }
   return {};
 }
@@ -114,7 +117,7 @@ torch::Tensor take_half(const Manifest &manifest, RecordCache &cache, const std:
 // Folds the pair into a weight that has no plain entry; returns whether it was filled.
 // Its lines go to `log`; errors of the arithmetic are thrown.
 bool fold_weight_norm(const Manifest &manifest, RecordCache &cache, const std::string &key,
-                      torch::Tensor &param, std::string &log) {
+                      torch::Tensor &param, LogBuffer &log) {
   const PairKeys pair = pair_keys(key);
   // g is one value per row: a copy lets its record go before v's is read, which lowers the peak.
   torch::Tensor g = take_half(manifest, cache, pair.g, log);
@@ -129,14 +132,15 @@ bool fold_weight_norm(const Manifest &manifest, RecordCache &cache, const std::s
   const torch::Tensor scale = torch::where(norm == 0, torch::zeros_like(norm), g / norm);
   const std::vector<int64_t> w_sizes = at::infer_size(v.sizes(), scale.sizes());
   if (c10::IntArrayRef(w_sizes) != param.sizes()) {
-    log += "[manifest] WN shape mismatch: " + key + " expected " + format_shape(param.sizes()) +
-           " got " + format_shape(w_sizes) + "\n";
+    log.add(LogLevel::kWarning, "[manifest] WN shape mismatch: " + key + " expected " +
+                                    format_shape(param.sizes()) + " got " + format_shape(w_sizes));
     return false;
   }
   torch::NoGradGuard no_grad;
   // The product v * scale written straight into the parameter: no weight-sized temporary.
   at::mul_out(param, v, scale);
-  log += "[manifest] WN fold: " + key + " (from " + pair.g + " + " + pair.v + ")\n";
+  log.add(LogLevel::kInfo,
+          "[manifest] WN fold: " + key + " (from " + pair.g + " + " + pair.v + ")");
   return true;
 }
 
@@ -169,7 +173,7 @@ int manifest_bind_parameters(const Manifest &manifest, torch::nn::Module &model,
     int loaded = 0;
     int skipped = 0;
     int folded = 0;
-    std::string fold_log;                   // printed after the plain copies' lines
+    LogBuffer fold_log;                     // printed after the plain copies' lines
     std::optional<std::string> fold_error;  // ends the binding once those lines are out
     for (size_t i = 0; i < params.size(); ++i) {
       const std::string &name = params[i].key();
@@ -184,7 +188,7 @@ int manifest_bind_parameters(const Manifest &manifest, torch::nn::Module &model,
         }
         continue;
       }
-      std::fprintf(stderr, "[manifest] SKIP: %s -> %s\n", name.c_str(), key.c_str());
+      log_line(LogLevel::kInfo, "[manifest] SKIP: %s -> %s", name.c_str(), key.c_str());
       ++skipped;
       if (fold_error || !is_fold_candidate(manifest, key) || !has_pair(manifest, pair_keys(key)))
         continue;
@@ -196,18 +200,18 @@ int manifest_bind_parameters(const Manifest &manifest, torch::nn::Module &model,
         fold_error = "unknown error";
       }
     }
-    std::fputs(fold_log.c_str(), stderr);
+    fold_log.flush();
     if (fold_error) {
-      std::fprintf(stderr, "[manifest] Load failed: %s\n", fold_error->c_str());
+      log_line(LogLevel::kError, "[manifest] Load failed: %s", fold_error->c_str());
       return -1;
     }
     loaded += folded;
-    std::fprintf(stderr, "[manifest] Loaded %d, skipped %d\n", loaded, skipped);
+    log_line(LogLevel::kInfo, "[manifest] Loaded %d, skipped %d", loaded, skipped);
     return loaded;
   } catch (const std::exception &error) {
-    std::fprintf(stderr, "[manifest] Load failed: %s\n", exception_text(error));
+    log_line(LogLevel::kError, "[manifest] Load failed: %s", exception_text(error));
   } catch (...) {
-    std::fprintf(stderr, "[manifest] Load failed: unknown error\n");
+    log_line(LogLevel::kError, "[manifest] Load failed: unknown error");
   }
   return -1;
 }

@@ -2,7 +2,6 @@
 // into the table of entries; single tensors are loaded from their records.
 
 #include "weights/manifest.h"
-#include "weights/zip-crc.h"
 
 #include <caffe2/serialize/inline_container.h>
 
@@ -10,6 +9,9 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+
+#include "log/log.h"
+#include "weights/zip-crc.h"
 
 namespace {
 
@@ -106,23 +108,23 @@ std::string manifest_entry_problem(const ManifestEntry &entry, int64_t record_by
                                    const std::string &name) {
   const int64_t count = element_count(entry.shape);
   if (count < 0) {
-    return "[manifest] Invalid shape for " + name + ": negative or overflowing size\n";
+    return "[manifest] Invalid shape for " + name + ": negative or overflowing size";
   }
   // offset + numel <= record elements, written so that no term can overflow.
   const int64_t record_elements = record_bytes / kFloatBytes;
   if (count > entry.numel || entry.offset < 0 || entry.numel > record_elements - entry.offset) {
-    return "[manifest] Data too small for " + name + "\n";
+    return "[manifest] Data too small for " + name;
   }
   return "";
 }
 
 torch::Tensor manifest_record_view(const ManifestEntry &entry,
                                    std::shared_ptr<const ArchiveRecord> record,
-                                   const std::string &name, std::string &log) {
+                                   const std::string &name, LogBuffer &log) {
   const std::string problem =
       manifest_entry_problem(entry, static_cast<int64_t>(record->size), name);
   if (!problem.empty()) {
-    log += problem;
+    log.add(LogLevel::kError, problem);
     return {};
   }
   // from_blob wants a mutable pointer; the view is only ever read.
@@ -143,7 +145,7 @@ Manifest *manifest_open_path(const std::string &path) {
       }
     }
     if (record_name.empty()) {
-      std::fprintf(stderr, "[manifest] No manifest.json in %s\n", path.c_str());
+      log_line(LogLevel::kError, "[manifest] No manifest.json in %s", path.c_str());
       return nullptr;
     }
     at::DataPtr data;
@@ -155,13 +157,13 @@ Manifest *manifest_open_path(const std::string &path) {
     auto manifest = std::make_unique<Manifest>();
     manifest->path = path;
     scan_manifest(json, *manifest);
-    std::fprintf(stderr, "[manifest] Loaded %zu tensor entries from %s\n", manifest->entries.size(),
-                 path.c_str());
+    log_line(LogLevel::kInfo, "[manifest] Loaded %zu tensor entries from %s",
+             manifest->entries.size(), path.c_str());
     return manifest.release();
   } catch (const std::exception &error) {
-    std::fprintf(stderr, "[manifest] Failed: %s\n", exception_text(error));
+    log_line(LogLevel::kError, "[manifest] Failed: %s", exception_text(error));
   } catch (...) {
-    std::fprintf(stderr, "[manifest] Failed: unknown error\n");
+    log_line(LogLevel::kError, "[manifest] Failed: unknown error");
   }
   return nullptr;
 }
@@ -174,15 +176,15 @@ torch::Tensor manifest_load_tensor(const Manifest &manifest, const std::string &
     auto read = reader.getRecord("data/" + found->second.storage_key);
     auto record = std::make_shared<const ArchiveRecord>(
         ArchiveRecord{std::move(std::get<0>(read)), std::get<1>(read)});
-    std::string log;
+    LogBuffer log;
     const torch::Tensor view = manifest_record_view(found->second, std::move(record), name, log);
-    std::fputs(log.c_str(), stderr);
+    log.flush();
     return view.defined() ? view.clone() : view;
   } catch (const std::exception &error) {
-    std::fprintf(stderr, "[manifest] Failed to load tensor %s: %s\n", name.c_str(),
-                 exception_text(error));
+    log_line(LogLevel::kError, "[manifest] Failed to load tensor %s: %s", name.c_str(),
+             exception_text(error));
   } catch (...) {
-    std::fprintf(stderr, "[manifest] Failed to load tensor %s: unknown error\n", name.c_str());
+    log_line(LogLevel::kError, "[manifest] Failed to load tensor %s: unknown error", name.c_str());
   }
   return {};
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "korva.h"
+#include "log/log.h"
 
 // One tensor of the archive: float32 values, contiguous, row-major.
 struct ManifestEntry {
@@ -49,10 +50,10 @@ std::string manifest_entry_problem(const ManifestEntry &entry, int64_t record_by
 
 // The entry's values as a float32 tensor viewing `record` without a copy (the
 // tensor keeps the record alive; never write through it), or an undefined
-// tensor with manifest_entry_problem's line appended to `log`.
+// tensor with manifest_entry_problem's line added to `log`.
 torch::Tensor manifest_record_view(const ManifestEntry &entry,
                                    std::shared_ptr<const ArchiveRecord> record,
-                                   const std::string &name, std::string &log);
+                                   const std::string &name, LogBuffer &log);
 
 // An exception's text without libtorch's appended backtrace.
 const char *exception_text(const std::exception &error);

@@ -65,16 +65,21 @@ TEST_F(Engine, HostileTextsAreSpokenOrRefusedAndTheLogStaysShort) {
 TEST_F(Engine, SpeedsOfTheSpeedOnlyExports) {
   load();
   std::string log;
-  // NaN, 0 and negatives keep the documented slow default; 1e30 is just very fast.
-  for (const float speed : {NAN, 0.0f, -1.0f, -INFINITY, 1e30f})
+  // NaN, 0 and negatives keep the documented slow default.
+  for (const float speed : {NAN, 0.0f, -1.0f, -INFINITY, 100.0f, 0.01f})
     EXPECT_EQ(stream("Hi.", speed, &log), 0) << speed << "\n" << log;
-  // An infinite one would give a length scale of 0: no speech at all.
-  EXPECT_EQ(stream("Hi.", INFINITY, &log), -1);
-  EXPECT_EQ(std::string(korva_last_error()).rfind("Bad speed: speed inf gives a length scale of 0", 0),
-            0u)
-      << korva_last_error();
-  int n = 5;
-  EXPECT_EQ(korva_tts("Hi.", &n, INFINITY), nullptr);
+  // The length scales korva_options refuses: 0 (no speech at all) and those
+  // outside 0.01 to 100 (a frame a token whatever the text, or minutes a word).
+  for (const float speed : {INFINITY, 1e30f, 101.0f, 0.0099f}) {
+    EXPECT_EQ(stream("Hi.", speed, &log), -1) << speed;
+    EXPECT_EQ(std::string(korva_last_error()).rfind("Bad speed: speed ", 0), 0u)
+        << korva_last_error();
+    EXPECT_NE(std::string(korva_last_error()).find(", outside 0.010000 to 100.000000"),
+              std::string::npos)
+        << korva_last_error();
+    int n = 5;
+    EXPECT_EQ(korva_tts("Hi.", &n, speed), nullptr);
+  }
   expect_usable();
 }
 

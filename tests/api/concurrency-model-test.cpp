@@ -1,4 +1,5 @@
-// Threads calling every export in random order for a bounded time: each call
+// Threads calling every export in random order for a bounded time, on the
+// process-wide voice and on voice handles of their own and shared: each call
 // must return one of its documented results, and the process must neither
 // crash nor deadlock (a watchdog ends it if the threads stop making progress).
 #include <gtest/gtest.h>
@@ -47,9 +48,30 @@ int slow_consumer(const float *, int count, void *user) {
 
 int count_samples(const float *, int, void *) { return 0; }
 
+// A voice handle every thread speaks with, beside the process-wide voice.
+korva_voice *shared_voice = nullptr;
+
 void one_call(std::mt19937 &random) {
   const char *text = "Hi, blorptastic qwzx.";
-  switch (random() % 12) {
+  switch (random() % 14) {
+    case 12: {
+      // A voice of this thread's own, opened, heard and closed while the others run.
+      korva_voice *own = korva_voice_open(KORVA_GOLDEN_ARCHIVE, nullptr);
+      if (!own) fail(std::string("korva_voice_open: ") + korva_last_error());
+      int chunks = 0;
+      if (own && korva_voice_synthesize(own, text, nullptr, slow_consumer, &chunks) != 0)
+        fail(std::string("korva_voice_synthesize (own voice): ") + korva_last_error());
+      korva_voice_close(own);
+      break;
+    }
+    case 13: {
+      korva_options options;
+      korva_options_default(&options, sizeof options);
+      options.seed = 1;
+      if (korva_voice_synthesize(shared_voice, "Go.", &options, count_samples, nullptr) != 0)
+        fail(std::string("korva_voice_synthesize (shared voice): ") + korva_last_error());
+      break;
+    }
     case 0:
       // -1 also when another thread's voice is loaded.
       korva_load(KORVA_GOLDEN_ARCHIVE, kEspeakData);
@@ -122,6 +144,8 @@ void one_call(std::mt19937 &random) {
 
 TEST_F(Engine, EveryExportFromManyThreadsInRandomOrder) {
   testing::internal::CaptureStderr();
+  shared_voice = korva_voice_open(KORVA_GOLDEN_ARCHIVE, nullptr);
+  ASSERT_NE(shared_voice, nullptr) << korva_last_error();
   std::atomic<bool> stop{false};
   std::atomic<int> finished{0};
   std::vector<std::thread> threads;
@@ -149,6 +173,7 @@ TEST_F(Engine, EveryExportFromManyThreadsInRandomOrder) {
     }
   }
   for (auto &thread : threads) thread.join();
+  korva_voice_close(shared_voice);
   testing::internal::GetCapturedStderr();
   std::printf("%ld calls from %d threads in %lld s\n", calls.load(), kThreads,
               static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(

@@ -240,7 +240,7 @@ def check_inspect_voice(c, archive):
 def check_speak(c, archive):
     text = "Hello, world!"
     wav = c.path("hello.wav")
-    r = c.run(["speak", "-m", archive, "-o", wav, text])
+    r = c.run(["speak", "-v", "-m", archive, "-o", wav, text])
     n = samples_reported(r.stderr)
     c.expect(r.returncode == 0 and n > 0, "speak -o FILE succeeds", r)
     data = open(wav, "rb").read() if os.path.exists(wav) else b""
@@ -252,13 +252,13 @@ def check_speak(c, archive):
              f"{len(data)} bytes)")
 
     # A fresh process draws the same noise, so raw output must equal the WAV's data.
-    r = c.run(["speak", "-m", archive, "-o", "-", text])
+    r = c.run(["speak", "-m", archive, "-o", "-", "--verbose", text])
     c.expect(r.returncode == 0 and samples_reported(r.stderr) == n and len(r.stdout) == 2 * n,
              f"speak -o -: 2n bytes on stdout (n={n}, got {len(r.stdout)})", r)
     c.expect(r.stdout == data[44:], "speak -o -: the same samples as the WAV data")
 
     # Streamed: the same audio before peak normalisation, so scaled down by the gain.
-    r = c.run(["speak", "-m", archive, "-o", "-", "--stream", text])
+    r = c.run(["speak", "-m", archive, "-o", "-", "--stream", "-v", text])
     streamed = array.array("h", r.stdout)
     normalised = array.array("h", data[44:])
     c.expect(r.returncode == 0 and len(streamed) == n and b"samples streamed" in r.stderr,
@@ -272,8 +272,9 @@ def check_speak(c, archive):
 
     r = c.run(["speak", "-m", archive, "-o", "-"], stdin=text.encode() + b"\n")
     c.expect(r.returncode == 0 and r.stdout == data[44:], "speak: text from stdin", r)
+    c.expect(r.stderr == b"", "speak without -v writes nothing on stderr when all goes well", r)
 
-    r = c.run(["speak", "-m", archive, "-o", "-", "--speed", "2", text])
+    r = c.run(["speak", "-v", "-m", archive, "-o", "-", "--speed", "2", text])
     fast = samples_reported(r.stderr)
     c.expect(r.returncode == 0 and 0 < fast < n, f"speak --speed 2 is shorter ({fast} < {n})", r)
 

@@ -44,7 +44,7 @@ def make_voice(golden, shape, seed, work, export):
 
 
 def speak(korva, archive, case, out):
-    args = [korva, "speak", "-m", archive, "--ids", ",".join(map(str, case["ids"])),
+    args = [korva, "speak", "-v", "-m", archive, "--ids", ",".join(map(str, case["ids"])),
             "--seed", str(case["seed"]), "--noise-scale", str(case["noise_scale"]),
             "--noise-scale-w", str(case["noise_scale_w"]),
             "--length-scale", str(case["length_scale"]), "--rate", "native", "--format", "f32",

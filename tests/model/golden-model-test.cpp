@@ -97,10 +97,10 @@ TEST_F(GoldenModel, EveryCaseMatchesTheReference) {
     const int64_t n_tokens = static_cast<int64_t>(ids.size());
 
     DumpDirectory dumps;
-    seed_counter = c["seed"];
     testing::internal::CaptureStderr();
     auto wave = (*model_)->infer(torch::tensor(ids).unsqueeze(0), torch::tensor({n_tokens}),
-                                 c["noise_scale"], c["noise_scale_w"], c["length_scale"]);
+                                 c["noise_scale"], c["noise_scale_w"], c["length_scale"],
+                                 c["seed"].get<int>());
     const std::string log = testing::internal::GetCapturedStderr();
 
     // Exact: sizes and frame counts.
@@ -172,11 +172,10 @@ TEST_F(GoldenModel, Bfloat16DecoderStaysFortyDecibelsFromTheReference) {
   for (const json &c : golden_cases()["cases"]) {
     SCOPED_TRACE(c["name"].get<std::string>());
     const std::vector<int64_t> ids = c["ids"];
-    seed_counter = c["seed"];
     testing::internal::CaptureStderr();
-    auto wave = (*model_)->infer(torch::tensor(ids).unsqueeze(0),
-                                 torch::tensor({static_cast<int64_t>(ids.size())}),
-                                 c["noise_scale"], c["noise_scale_w"], c["length_scale"]);
+    auto wave = (*model_)->infer(
+        torch::tensor(ids).unsqueeze(0), torch::tensor({static_cast<int64_t>(ids.size())}),
+        c["noise_scale"], c["noise_scale_w"], c["length_scale"], c["seed"].get<int>());
     testing::internal::GetCapturedStderr();
     const auto reference = torch::tensor(read_floats(
         std::string(KORVA_GOLDEN_DIR) + "/" + c["expected"]["waveform_file"].get<std::string>()));
@@ -193,7 +192,7 @@ TEST_F(GoldenModel, AlignmentDumpGivesEveryFrameToExactlyOneToken) {
   DumpDirectory dumps;
   testing::internal::CaptureStderr();
   (*model_)->infer(torch::tensor(ids).unsqueeze(0),
-                   torch::tensor({static_cast<int64_t>(ids.size())}), 0.66f, 0.66f, 1.0f);
+                   torch::tensor({static_cast<int64_t>(ids.size())}), 0.66f, 0.66f, 1.0f, 0);
   testing::internal::GetCapturedStderr();
   std::vector<int32_t> sizes;
   auto attn_values = dump_values(dumps.file("sdp_attn.bin"), &sizes);

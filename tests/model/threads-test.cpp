@@ -1,26 +1,39 @@
-// The thread count a voice loads with, and the one its requests get after.
+// A request's threads are its own thread's: never the count other threads see.
 #include "model/threads.h"
 
 #include <gtest/gtest.h>
 #include <torch/torch.h>
 
-#include <cstdlib>
+#include <thread>
 
 namespace {
 
-TEST(SingleThreadScope, OneThreadInsideTheConfiguredCountAfter) {
-  const char *saved = std::getenv("OMP_NUM_THREADS");
-  const std::string restore = saved ? saved : "";
-  setenv("OMP_NUM_THREADS", "3", 1);
+TEST(RequestThreads, SetOnlyTheCallingThreadAndShareTheDefaultAmongRunningRequests) {
+  const int outside = torch::get_num_threads();
   {
-    const SingleThreadScope loading;
-    EXPECT_EQ(torch::get_num_threads(), 1);
+    const RequestThreads first(0);
+    EXPECT_EQ(first.threads(), default_threads());
+    EXPECT_EQ(torch::get_num_threads(), default_threads());
+    int second_threads = 0, seen_elsewhere = 0;
+    std::thread([&] {
+      const RequestThreads second(0);  // two running: each gets its share, at least one
+      second_threads = torch::get_num_threads();
+      {
+        const ThreadScope loading(1);
+        EXPECT_EQ(torch::get_num_threads(), 1);
+      }
+      EXPECT_EQ(torch::get_num_threads(), second_threads);
+    }).join();
+    std::thread([&] { seen_elsewhere = torch::get_num_threads(); }).join();
+    EXPECT_EQ(second_threads, std::max(1, default_threads() / 2));
+    EXPECT_EQ(seen_elsewhere, outside);  // another thread keeps the process-wide count
+    EXPECT_EQ(torch::get_num_threads(), default_threads());
+    EXPECT_EQ(RequestThreads::running(), 1);
+    const RequestThreads fixed(3);
+    EXPECT_EQ(torch::get_num_threads(), 3);
   }
-  EXPECT_EQ(torch::get_num_threads(), 3);
-  if (saved)
-    setenv("OMP_NUM_THREADS", restore.c_str(), 1);
-  else
-    unsetenv("OMP_NUM_THREADS");
+  EXPECT_EQ(RequestThreads::running(), 0);
+  EXPECT_EQ(torch::get_num_threads(), outside);
 }
 
 }  // namespace

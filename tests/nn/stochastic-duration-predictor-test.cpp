@@ -43,9 +43,8 @@ class SdpTest : public ::testing::Test {
   void SetUp() override { randomise(*sdp, 1); }
 
   torch::Tensor run(uint64_t seed, float noise_scale = 0.66f, const Inputs &in = make_inputs()) {
-    torch::manual_seed(seed);
     ::testing::internal::CaptureStderr();
-    auto logw = sdp->forward(in.x, in.x_mask, noise_scale);
+    auto logw = sdp->forward(in.x, in.x_mask, noise_scale, at::detail::createCPUGenerator(seed));
     log = ::testing::internal::GetCapturedStderr();
     return logw;
   }

@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "log/log.h"
 #include "text/phonemizer.h"
 
 namespace {
@@ -49,11 +54,15 @@ class EspeakFrontEnd : public testing::Test {
     testing::internal::CaptureStderr();
     ASSERT_EQ(phonemizer_init(nullptr), 0);
     testing::internal::GetCapturedStderr();
+    set_log_level(LogLevel::kError);  // the symbols the tables below lack are dropped quietly
   }
-  void TearDown() override { phonemizer_shutdown(); }
+  void TearDown() override {
+    set_log_level(LogLevel::kInfo);
+    phonemizer_shutdown();
+  }
 
   // The text through a table of every code point the IPA of `text` uses, read back as text.
-  static std::string phonemes(const std::string &text) {
+  static std::string phonemes(const std::string &text, const std::string &language = "en-us") {
     std::vector<std::string> symbols = {" ", ",", ".", "!", "?", "\""};
     for (const char *ipa = "abdefhijklmnoprstuvwzæðŋɑɔəɚɛɜɡɪɹɾʃʊʌʒθˈˌːᵻɐ"; *ipa;) {
       const std::string s(ipa);
@@ -63,9 +72,8 @@ class EspeakFrontEnd : public testing::Test {
     }
     FrontEndTable table = table_of(FrontEndKind::kEspeak, symbols);
     table.blank.reset();
-    testing::internal::CaptureStderr();
+    table.language = language;
     const Ids ids = make_front_end(table)->ids(text.c_str());
-    testing::internal::GetCapturedStderr();
     std::string out;
     for (const int32_t id : ids) out += symbols[static_cast<size_t>(id - 1)];
     return out;
@@ -84,6 +92,36 @@ TEST_F(EspeakFrontEnd, ExpandsAbbreviationsAndRemovesAccents) {
   EXPECT_EQ(phonemes("Dr. Smith"), phonemes("doctor smith"));
   EXPECT_EQ(phonemes("Mrs. Café"), phonemes("misess cafe"));
   EXPECT_EQ(phonemes("“Hi”"), phonemes("\"hi\""));
+}
+
+// espeak-ng is one per process: voices of two languages and the korva
+// front-end in parallel each get their own language's phonemes.
+TEST_F(EspeakFrontEnd, LanguagesOfParallelVoicesDoNotMix) {
+  const std::string text = "The tomato in the bath, blorptastic.";
+  const std::string american = phonemes(text, "en-us");
+  const std::string british = phonemes(text, "en-gb-x-rp");
+  ASSERT_NE(american, british);
+  std::unique_ptr<char, decltype(&std::free)> korva(phonemize(text.c_str()), &std::free);
+  ASSERT_NE(korva, nullptr);
+  const std::string korva_ipa = korva.get();
+  std::atomic<int> wrong{0};
+  auto repeat = [&](auto speak, const std::string &expected) {
+    return std::thread([&wrong, speak, expected] {
+      for (int i = 0; i < 15; ++i)
+        if (speak() != expected) ++wrong;
+    });
+  };
+  std::thread threads[] = {repeat([&] { return phonemes(text, "en-us"); }, american),
+                           repeat([&] { return phonemes(text, "en-gb-x-rp"); }, british),
+                           repeat(
+                               [&] {
+                                 std::unique_ptr<char, decltype(&std::free)> ipa(
+                                     phonemize(text.c_str()), &std::free);
+                                 return std::string(ipa ? ipa.get() : "");
+                               },
+                               korva_ipa)};
+  for (auto &thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(EspeakFrontEnd, RefusesAnUnknownLanguage) {

@@ -163,14 +163,42 @@ TEST(PhonemizerSetUp, RepeatedCyclesAndTheDefaultLocation) {
   // espeak-ng 1.51 can hang in its terminate; every cycle must still return.
   testing::internal::CaptureStderr();
   for (const char *dir : {kEspeakData, static_cast<const char *>(nullptr), kEspeakData}) {
-    phonemizer_shutdown();
     ASSERT_EQ(phonemizer_init(dir), 0);
-    ASSERT_EQ(phonemizer_init(dir), 0);  // already initialised
+    ASSERT_EQ(phonemizer_init(dir), 0);  // a second use, as of a second voice
+    phonemizer_shutdown();
     std::unique_ptr<char, decltype(&std::free)> out(phonemize("hello GPU"), &std::free);
-    ASSERT_NE(out, nullptr);
+    ASSERT_NE(out, nullptr);  // the first use goes on
+    phonemizer_shutdown();
+    EXPECT_EQ(phonemize("hello"), nullptr);
   }
-  phonemizer_shutdown();
   testing::internal::GetCapturedStderr();
+}
+
+TEST(PhonemizerSetUp, AUseWithOtherDataWaitsUntilNoneRunsWithTheFirst) {
+  // A copy of the data: the same phonemes from another directory.
+  const std::string copy = testing::TempDir() + "korva-espeak-data-copy";
+  ASSERT_EQ(
+      std::system(("rm -rf '" + copy + "' && cp -r " + kEspeakData + " '" + copy + "'").c_str()),
+      0);
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(phonemizer_init(kEspeakData), 0);
+  std::string why;
+  EXPECT_EQ(phonemizer_init(copy.c_str(), &why), -1);
+  EXPECT_EQ(why, std::string("espeak-ng runs with the data in ") + kEspeakData +
+                     " for another voice, and a process has one espeak-ng");
+  EXPECT_EQ(phonemizer_init(nullptr), 0);  // no directory named: the one running
+  phonemizer_shutdown();
+  phonemizer_shutdown();
+  EXPECT_EQ(phonemizer_init(copy.c_str(), &why), 0);  // nobody uses the first any more
+  std::unique_ptr<char, decltype(&std::free)> out(phonemize("blorptastic"), &std::free);
+  EXPECT_NE(out, nullptr);
+  phonemizer_shutdown();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("[phonemize] Failed to initialize espeak-ng from " + copy +
+                     ": espeak-ng runs with the data in "),
+            std::string::npos)
+      << log;
+  std::system(("rm -rf '" + copy + "'").c_str());
 }
 
 }  // namespace

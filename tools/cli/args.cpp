@@ -47,6 +47,10 @@ ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<Op
       parsed.version = true;
       continue;
     }
+    if (arg == "-v" || arg == "--verbose") {
+      parsed.verbose = true;
+      continue;
+    }
     if (arg.size() < 2 || arg[0] != '-') {
       parsed.operands.push_back(arg);
       continue;

@@ -1,7 +1,7 @@
 #pragma once
 // Options and operands of one korva command. An option takes a value
 // ("--speed 1.5", "--speed=1.5", "-o out.wav") unless it is a flag ("--stream");
-// --help and --version are known to every command; "--" ends the options, and
+// --help, --version and -v/--verbose are known to every command; "--" ends the options, and
 // "-" alone is an operand.
 
 #include <map>
@@ -21,6 +21,7 @@ struct ParsedArgs {
   std::vector<std::string> operands;
   bool help = false;
   bool version = false;
+  bool verbose = false;  // the library's progress lines and statistics too, not only warnings
 
   // The value of option `name`, if it was given (empty for a flag).
   std::optional<std::string> value(const std::string &name) const;

@@ -10,6 +10,7 @@
 #include "cli-error.h"
 #include "command.h"
 #include "korva.h"
+#include "log/log.h"
 
 namespace {
 
@@ -63,6 +64,10 @@ int run(const std::vector<std::string> &args, std::string &context) {
   context = std::string(" ") + command->name;
 
   const ParsedArgs parsed = parse_args({args.begin() + 1, args.end()}, command->options);
+  // Quiet unless asked: the library (libkorva) and the areas linked in here (phonemize) alike.
+  const LogLevel level = parsed.verbose ? LogLevel::kInfo : LogLevel::kWarning;
+  korva_set_log_level(static_cast<int>(level));
+  set_log_level(level);
   if (parsed.help) {
     std::printf("%s", command->help);
     return 0;

@@ -67,7 +67,9 @@ constexpr const char *kHelp =
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
-    "The library's progress lines go to standard error.\n";
+    "  -v, --verbose          also the library's progress lines and statistics\n"
+    "\n"
+    "Warnings and errors go to standard error; with -v everything the library logs.\n";
 
 // Holds the process-wide voice for the lifetime of one command.
 class LoadedVoice {

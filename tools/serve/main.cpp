@@ -23,6 +23,7 @@ int main(int argc, char **argv) {
       std::printf("korva-serve %d.%d\n", KORVA_VERSION_MAJOR, KORVA_VERSION_MINOR);
       return 0;
     }
+    korva_set_log_level(args.verbose ? KORVA_LOG_INFO : KORVA_LOG_WARNING);
     return run_server(server_options(args, std::getenv("KORVA_API_KEY")));
   } catch (const UsageError &error) {
     std::fprintf(stderr, "korva-serve: %s (see korva-serve --help)\n", error.what());

@@ -32,6 +32,8 @@ const char *const kServerHelp =
     "                          \"Authorization: Bearer KEY\" (default: $KORVA_API_KEY)\n"
     "      --insecure-no-auth  listen beyond loopback without a key\n"
     "      --workers N         requests spoken at once (default 1)\n"
+    "      --threads N         threads of each request (default 0: the machine's cores\n"
+    "                          shared among the requests running)\n"
     "      --queue N           requests that may wait for a worker (default 4);\n"
     "                          beyond them the answer is 503 with Retry-After\n"
     "      --max-input BYTES   longest text of a request (default 4096); longer: 413\n"
@@ -50,9 +52,11 @@ const char *const kServerHelp =
     "      --espeak-data DIR   espeak-ng data directory (default: espeak-ng's own)\n"
     "  -h, --help              this text\n"
     "      --version           the version\n"
+    "  -v, --verbose           also the library's progress lines and statistics\n"
     "\n"
     "SIGTERM or SIGINT stops taking requests, lets the running ones finish, and exits 0.\n"
-    "One access-log line per request goes to standard error.\n";
+    "One access-log line per request goes to standard error, with the library's\n"
+    "warnings (with -v, everything it logs).\n";
 
 namespace {
 
@@ -95,6 +99,7 @@ const std::vector<OptionSpec> &server_option_specs() {
       {"host", 0},
       {"port", 0},
       {"workers", 0},
+      {"threads", 0},
       {"queue", 0},
       {"max-input", 0},
       {"max-audio", 0},
@@ -118,6 +123,7 @@ ServerOptions server_options(const ParsedArgs &args, const char *environment_key
   if (const auto host = args.value("host")) options.host = *host;
   if (const auto port = args.value("port")) options.port = parse_count("port", *port, 0, 65535);
   if (const auto n = args.value("workers")) options.workers = parse_count("workers", *n, 1, 64);
+  if (const auto n = args.value("threads")) options.threads = parse_count("threads", *n, 0, 256);
   if (const auto queue = args.value("queue")) options.queue = parse_count("queue", *queue, 0, 1024);
   if (const auto bytes = args.value("max-input")) {
     options.max_input = parse_count("max-input", *bytes, 1, 1 << 20);

@@ -14,6 +14,7 @@ struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 5002;
   int workers = 1;          // requests spoken at once
+  int threads = 0;          // threads of each request; 0: the cores shared among those running
   int queue = 4;            // requests that may wait for a worker
   size_t max_input = 4096;  // bytes of text per request
   double max_audio = 600;   // seconds of audio per request

@@ -104,8 +104,8 @@ int run_server(const ServerOptions &options) {
   Metrics metrics;
   InFlight in_flight;
   const std::vector<VoiceSource> voices = options.voices;
-  const std::string espeak_data = options.espeak_data;
-  SynthesisPool pool({[voices, espeak_data] { return load_voice_shelf(voices, espeak_data); },
+  const VoiceLoading loading{options.espeak_data, options.threads};
+  SynthesisPool pool({[voices, loading] { return load_voice_shelf(voices, loading); },
                       static_cast<size_t>(options.workers), static_cast<size_t>(options.queue),
                       std::chrono::seconds(options.timeout)});
   ServerContext context{options, pool, metrics, in_flight};

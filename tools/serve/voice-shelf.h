@@ -35,7 +35,14 @@ class VoiceShelf {
   std::string names() const;
 };
 
-// Loads each voice of `sources` (espeak-ng's data from `espeak_data`, empty:
-// its own); throws std::runtime_error naming the voice that could not be loaded.
+// How the voices are opened.
+struct VoiceLoading {
+  std::string espeak_data;  // espeak-ng's data directory; empty: its own
+  int threads = 0;          // threads of each request; 0: the library shares the
+                            // machine's cores among the requests running
+};
+
+// Opens each voice of `sources` once; throws std::runtime_error naming the
+// voice that could not be loaded.
 std::unique_ptr<VoiceShelf> load_voice_shelf(const std::vector<VoiceSource> &sources,
-                                             const std::string &espeak_data);
+                                             const VoiceLoading &loading);
