@@ -31,7 +31,7 @@ const char *const kServerHelp =
     "      --api-key KEY       every request but /health and / must carry\n"
     "                          \"Authorization: Bearer KEY\" (default: $KORVA_API_KEY)\n"
     "      --insecure-no-auth  listen beyond loopback without a key\n"
-    "      --workers N         requests spoken at once (default 1)\n"
+    "      --workers N         requests spoken at once (default 2)\n"
     "      --threads N         threads of each request (default 0: the machine's cores\n"
     "                          shared among the requests running)\n"
     "      --queue N           requests that may wait for a worker (default 4);\n"

@@ -13,7 +13,7 @@ struct ServerOptions {
   std::string espeak_data;          // espeak-ng data directory; empty: espeak-ng's own
   std::string host = "127.0.0.1";
   int port = 5002;
-  int workers = 1;          // requests spoken at once
+  int workers = 2;          // requests spoken at once
   int threads = 0;          // threads of each request; 0: the cores shared among those running
   int queue = 4;            // requests that may wait for a worker
   size_t max_input = 4096;  // bytes of text per request
