@@ -16,3 +16,5 @@ korva_bench(long-text-bench korva korva_bench_support)
 target_sources(long-text-bench PRIVATE child-process.cpp)
 
 korva_bench(soak-bench korva korva_bench_support)
+
+korva_bench(parallel-bench korva korva_bench_support)

@@ -3,22 +3,27 @@ import ctypes
 import ctypes.util
 import functools
 import os
-from ctypes import POINTER, c_char_p, c_float, c_int, c_size_t, c_void_p
+from ctypes import POINTER, c_char_p, c_int, c_size_t, c_void_p
 
-from ._types import AudioCallback, COptions, CVoiceInfo
+from ._types import LOG_LEVELS, AudioCallback, COptions, CTextIds, CVoiceConfig, CVoiceInfo
 from .errors import KorvaError
 
 SONAME = "libkorva.so.0"
 
 _PROTOTYPES = {
-    "korva_load": (c_int, [c_char_p, c_char_p]),
-    "korva_unload": (None, []),
     "korva_options_default": (c_int, [POINTER(COptions), c_size_t]),
-    "korva_synthesize": (c_int, [c_char_p, POINTER(COptions), AudioCallback, c_void_p]),
-    "korva_set_precision": (c_int, [c_int]),
-    "korva_get_voice_info": (c_int, [POINTER(CVoiceInfo), c_size_t]),
-    "korva_speaker_name": (c_char_p, [c_int]),
+    "korva_voice_config_default": (c_int, [POINTER(CVoiceConfig), c_size_t]),
+    "korva_voice_open": (c_void_p, [c_char_p, POINTER(CVoiceConfig)]),
+    "korva_voice_close": (None, [c_void_p]),
+    "korva_voice_synthesize": (c_int, [c_void_p, c_char_p, POINTER(COptions), AudioCallback,
+                                       c_void_p]),
+    "korva_voice_set_precision": (c_int, [c_void_p, c_int]),
+    "korva_voice_get_info": (c_int, [c_void_p, POINTER(CVoiceInfo), c_size_t]),
+    "korva_voice_speaker_name": (c_char_p, [c_void_p, c_int]),
     "korva_last_error": (c_char_p, []),
+    "korva_set_log_level": (c_int, [c_int]),
+    "korva_voice_text_to_ids": (POINTER(CTextIds), [c_void_p, c_char_p, POINTER(COptions)]),
+    "korva_text_ids_free": (None, [POINTER(CTextIds)]),
 }
 
 
@@ -46,4 +51,7 @@ def library():
         function = getattr(lib, name)
         function.restype = result
         function.argtypes = arguments
+    # A Python program shows the library's warnings and errors only, until
+    # korva.set_log_level("info") asks for everything.
+    lib.korva_set_log_level(LOG_LEVELS["warning"])
     return lib

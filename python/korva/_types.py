@@ -1,11 +1,12 @@
 """The structs, callbacks and constants of korva.h, declared field for field in
 the same order, so that ctypes lays them out as the C compiler does."""
 import ctypes
-from ctypes import POINTER, c_char_p, c_float, c_int, c_longlong, c_size_t, c_void_p
+from ctypes import POINTER, c_char_p, c_float, c_int, c_int32, c_longlong, c_size_t, c_void_p
 
 OUTPUT_RATE = 48000  # Hz, of the audio unless native_rate is asked for
 SEED_NEXT = -1
 PRECISIONS = {"fp32": 0, "bf16": 1}
+LOG_LEVELS = {"off": 0, "error": 1, "warning": 2, "info": 3}
 TIMING_KINDS = {0: "word", 1: "phoneme"}
 
 AudioCallback = ctypes.CFUNCTYPE(c_int, POINTER(c_float), c_int, c_void_p)
@@ -45,6 +46,15 @@ class COptions(ctypes.Structure):
     ]
 
 
+class CVoiceConfig(ctypes.Structure):
+    _fields_ = [
+        ("size", c_size_t),
+        ("espeak_data", c_char_p),
+        ("intra_op_threads", c_int),
+        ("precision", c_int),
+    ]
+
+
 class CVoiceInfo(ctypes.Structure):
     _fields_ = [
         ("size", c_size_t),
@@ -54,4 +64,19 @@ class CVoiceInfo(ctypes.Structure):
         ("noise_scale", c_float),
         ("noise_scale_w", c_float),
         ("length_scale", c_float),
+    ]
+
+
+class CUtteranceIds(ctypes.Structure):
+    _fields_ = [
+        ("phonemes", c_char_p),
+        ("ids", POINTER(c_int32)),
+        ("n_ids", c_int),
+    ]
+
+
+class CTextIds(ctypes.Structure):
+    _fields_ = [
+        ("n_utterances", c_int),
+        ("utterances", POINTER(CUtteranceIds)),
     ]

@@ -159,6 +159,21 @@ KORVA_API int korva_synthesize_ids(const int32_t *ids, int n_ids, const korva_op
   });
 }
 
+KORVA_API korva_text_ids *korva_text_to_ids(const char *text, const korva_options *options) {
+  return run_export<korva_text_ids *>(nullptr, [&]() -> korva_text_ids * {
+    const auto voice = loaded_voice();
+    if (!voice || !text) {
+      record_error(!voice ? "Not loaded" : "No text given");
+      return nullptr;
+    }
+    return voice->text_ids(text, options);
+  });
+}
+
+KORVA_API void korva_text_ids_free(korva_text_ids *ids) {
+  run_void_export([&] { free(ids); }, Nesting::kAllowed);
+}
+
 KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size) {
   return run_export(-1, [&] {
     const auto voice = loaded_voice();

@@ -133,6 +133,19 @@ KORVA_API int korva_voice_set_precision(korva_voice *handle, int precision) {
   });
 }
 
+KORVA_API korva_text_ids *korva_voice_text_to_ids(korva_voice *handle, const char *text,
+                                                  const korva_options *options) {
+  return run_export<korva_text_ids *>(nullptr, [&]() -> korva_text_ids * {
+    const Voice *voice = voice_of(handle);
+    if (!voice) return nullptr;
+    if (!text) {
+      record_error("No text given");
+      return nullptr;
+    }
+    return voice->text_ids(text, options);
+  });
+}
+
 KORVA_API int korva_voice_get_info(korva_voice *handle, korva_voice_info *info, size_t size) {
   return run_export(-1, [&] {
     const Voice *voice = voice_of(handle);

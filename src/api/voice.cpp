@@ -13,6 +13,7 @@
 #include "api/error-report.h"
 #include "api/output-sinks.h"
 #include "api/request-seeds.h"
+#include "api/text-ids.h"
 #include "api/voice-facts.h"
 #include "audio/peak.h"
 #include "log/log.h"
@@ -307,6 +308,10 @@ int Voice::finish_stream(Outcome outcome, int64_t delivered, const Request &requ
            static_cast<long long>(delivered), duration_text(delivered, rate).c_str(),
            outcome == Outcome::kStopped ? ", stopped by the callback" : "");
   return 0;
+}
+
+korva_text_ids *Voice::text_ids(const char *text, const korva_options *options) const {
+  return text_to_ids(*front_end_, facts_, text, options);
 }
 
 void Voice::set_bf16(bool bf16) {

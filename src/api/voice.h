@@ -58,6 +58,9 @@ class Voice {
   int stream_ids(const int32_t *ids, int n_ids, const Request &request, korva_audio_cb callback,
                  void *user);
 
+  // korva_text_to_ids of `text` on this voice (text-ids.h).
+  korva_text_ids *text_ids(const char *text, const korva_options *options) const;
+
   // Waits for the requests running on this voice, then switches the decoder.
   void set_bf16(bool bf16);
 

@@ -25,8 +25,8 @@ int call_inside(const float *, int, void *user) {
 int throw_from_host(const float *, int, void *) { throw std::runtime_error("host callback threw"); }
 
 TEST_F(Engine, LastErrorIsSetByEveryFailureAndClearedByEverySuccess) {
-  testing::internal::CaptureStderr();
   load();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(korva_load(KORVA_GOLDEN_ARCHIVE, kEspeakData), -1);
   EXPECT_STREQ(korva_last_error(), "Already loaded");
   EXPECT_NE(testing::internal::GetCapturedStderr().find("[korva] Already loaded\n"),

@@ -1,4 +1,5 @@
 """Speaking through the binding, with short texts (a few seconds of synthesis)."""
+import threading
 import wave
 
 import numpy as np
@@ -32,11 +33,10 @@ def test_stream_chunks_are_the_raw_samples(voice, hello):
     assert np.array_equal(audio.normalise_peak(np.concatenate(chunks)), hello)
 
 
-def test_stream_left_early_stops_and_frees_the_engine(voice, hello):
+def test_stream_left_early_stops_and_the_voice_speaks_meanwhile(voice, hello):
     stream = voice.stream("Hi.", seed=1)
     first = next(stream)
-    with pytest.raises(korva.KorvaError, match="busy with an open stream"):
-        voice.synthesize("No.")
+    assert np.array_equal(voice.synthesize("Hi.", seed=1), hello)  # beside the open stream
     stream.close()
     assert list(stream) == []
     assert 0 < len(first) < len(hello)
@@ -64,12 +64,36 @@ def test_options_reach_the_engine(voice):
     voice.set_precision("fp32")
 
 
-def test_one_voice_per_process(voice, voice_path):
-    with pytest.raises(korva.KorvaError, match="already loaded"):
-        korva.Voice(voice_path)
-    voice.close()
+def test_two_voices_speak_from_threads_as_they_do_alone(voice, voice_path, hello):
+    jobs = [("Hi.", 1), ("Two voices at once.", 2), ("And threads.", 3), ("Hi.", 1)]
+    with korva.Voice(voice_path, threads=1) as other:
+        voices = [voice, other, voice, other]
+        alone = [v.synthesize(text, seed=seed) for v, (text, seed) in zip(voices, jobs)]
+        together = [None] * len(jobs)
+
+        def speak(i):
+            together[i] = voices[i].synthesize(jobs[i][0], seed=jobs[i][1])
+
+        threads = [threading.Thread(target=speak, args=(i,)) for i in range(len(jobs))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for a, b in zip(alone, together):
+            assert np.array_equal(a, b)
+        assert np.array_equal(alone[0], hello) and np.array_equal(alone[3], hello)
+    assert other.closed and not voice.closed
+    assert np.array_equal(voice.synthesize("Hi.", seed=1), hello)  # closing one leaves the other
     with pytest.raises(korva.KorvaError, match="closed"):
-        voice.synthesize("No.")
-    with korva.Voice(voice_path) as again:
-        assert not again.closed
-    assert again.closed
+        other.synthesize("No.")
+
+
+def test_log_levels(voice, capfd):
+    korva.set_log_level("info")
+    voice.synthesize("Hi.", seed=1)
+    assert "[korva] Random seed: 1" in capfd.readouterr().err
+    korva.set_log_level("warning")  # the package's default
+    voice.synthesize("Hi.", seed=1)
+    assert capfd.readouterr().err == ""
+    with pytest.raises(ValueError, match="off, error, warning, info"):
+        korva.set_log_level("loud")

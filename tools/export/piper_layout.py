@@ -1,7 +1,8 @@
 """--from-piper: a Piper training checkpoint (PyTorch Lightning: the generator's
 tensors under "model_g." in its state dict, with public VITS names) and the
 voice's .onnx.json. Sizes come from the checkpoint's hyper-parameters, Piper's
-own defaults (its medium quality) filling what they leave out; the symbols,
+own defaults (its medium quality) filling what they leave out; the text
+front-end (front_end: kind "piper", also for other importers of Piper voices),
 rate, speakers and inference defaults come from the voice JSON. Lightning
 pickles its own bookkeeping classes; they load as inert stand-ins."""
 from config_fields import Fields
@@ -65,6 +66,60 @@ def _symbols(fields):
     return table if ok else None
 
 
+def _phoneme_map(fields):
+    mapping = fields.get("phoneme_map", "dict", {})
+    if mapping is None:
+        return None
+    for phoneme, to in mapping.items():
+        if not (phoneme and isinstance(to, list) and len(to) <= 16 and all(isinstance(p, str) and p for p in to)):
+            fields.problems.append(f"{fields.source}: phoneme_map[{phoneme!r}] is {to!r}, expected a list of "
+                                   "up to 16 phonemes")
+            return None
+    return mapping
+
+
+def _silences(fields):
+    """The seconds of silence after each phoneme the config lists, or None after a problem."""
+    silences = fields.get("inference.phoneme_silence", "dict", {})
+    if silences is None:
+        return None
+    for phoneme, seconds in silences.items():
+        if isinstance(seconds, bool) or not isinstance(seconds, (int, float)) or not 0 <= seconds <= 60:
+            fields.problems.append(f"{fields.source}: inference.phoneme_silence[{phoneme!r}] is {seconds!r}, "
+                                   "expected 0 to 60 seconds")
+            return None
+    return silences
+
+
+def front_end(config):
+    """The "piper" front_end of voice.json from a Piper voice config (`config`, a
+    config_fields.Fields of the .onnx.json): its espeak voice, phoneme_id_map as
+    the symbols with the ids of "_", "^" and "$" as blank, start and end, and,
+    where the config gives them, its phoneme_map, inference.sentence_silence and
+    inference.phoneme_silence. None when the config lacks what is needed; every
+    problem is added to config.problems."""
+    known = len(config.problems)
+    language = config.get("espeak.voice", "str", "en-us")
+    table = _symbols(config)
+    mapping = _phoneme_map(config)
+    sentence_silence = config.get("inference.sentence_silence", "number", None)
+    silences = _silences(config)
+    if sentence_silence is not None and not 0 <= sentence_silence <= 60:
+        config.problems.append(f"{config.source}: inference.sentence_silence is {sentence_silence}, "
+                               "expected 0 to 60 seconds")
+    if len(config.problems) > known:
+        return None
+    described = {"kind": "piper", "language": language, "symbols": table,
+                 **{role: table[symbol][0] for role, symbol in _FRAMING.items()}}
+    if mapping:
+        described["phoneme_map"] = mapping
+    if sentence_silence is not None:
+        described["sentence_silence"] = sentence_silence
+    if silences:
+        described["phoneme_silence"] = silences
+    return described
+
+
 def describe(voice, hyper):
     known = len(voice.problems)
     text_encoder, decoder = vits_layout.read_sizes(hyper, "", DEFAULTS)
@@ -79,14 +134,11 @@ def describe(voice, hyper):
     inference = {"noise_scale": voice.get("inference.noise_scale", "number", 0.667),
                  "noise_scale_w": voice.get("inference.noise_w", "number", 0.8),
                  "length_scale": voice.get("inference.length_scale", "number", 1.0)}
-    language = voice.get("espeak.voice", "str", "en-us")
-    table = _symbols(voice)
+    text = front_end(voice)
     if len(voice.problems) > known:
         return None
-    front_end = {"kind": "espeak", "language": language, "symbols": table,
-                 **{role: table[symbol][0] for role, symbol in _FRAMING.items()}}
     speakers = {"n_speakers": n_speakers, "gin_channels": gin}
     if names:
         speakers["names"] = names
-    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, inference,
+    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, text, inference,
                                       duration_predictor=vits_layout.predictor(stochastic))
