@@ -81,15 +81,27 @@ set_tests_properties(python PROPERTIES LABELS python FIXTURES_REQUIRED default_v
   ENVIRONMENT "KORVA_LIBRARY=$<TARGET_FILE:korva>;KORVA_TEST_VOICE=${KORVA_DEFAULT_VOICE};PYTHONPATH=${CMAKE_SOURCE_DIR}/python;PYTHONDONTWRITEBYTECODE=1")
 
 # The speech server (tools/serve): its parts that need no voice, then the whole
-# server with real HTTP clients on loopback.
-add_executable(test_serve ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-parts-test.cpp)
+# server with real HTTP and Wyoming clients on loopback.
+file(GLOB serve_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/serve/*-test.cpp
+     ${CMAKE_CURRENT_SOURCE_DIR}/serve/fake-shelf.cpp ${CMAKE_SOURCE_DIR}/tools/cli/args.cpp)
+add_executable(test_serve ${serve_test_srcs})
 target_link_libraries(test_serve PRIVATE korva_serve_core GTest::gtest GTest::gtest_main)
 gtest_discover_tests(test_serve DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 add_test(NAME serve
   COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/serve/serve-test.py
           --server $<TARGET_FILE:korva_serve> --korva $<TARGET_FILE:korva_cli>
-          --archive ${KORVA_GOLDEN_ARCHIVE} --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
-set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77)
+          --archive ${KORVA_GOLDEN_ARCHIVE} --voice2 ${KORVA_DEFAULT_VOICE}
+          --work ${CMAKE_CURRENT_BINARY_DIR}/serve)
+set_tests_properties(serve PROPERTIES LABELS model FIXTURES_REQUIRED "golden;default_voice"
+  SKIP_RETURN_CODE 77
+  ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+# Its page at / in headless Chromium (skipped without it).
+add_test(NAME serve_page
+  COMMAND ${KORVA_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/serve/page-test.py
+          --server $<TARGET_FILE:korva_serve> --archive ${KORVA_GOLDEN_ARCHIVE}
+          --work ${CMAKE_CURRENT_BINARY_DIR}/serve-page)
+set_tests_properties(serve_page PROPERTIES LABELS model FIXTURES_REQUIRED golden SKIP_RETURN_CODE 77
+  ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
 
 # Fuzz targets, in a build of their own configured with clang (scripts/fuzz).
 if(KORVA_FUZZ)

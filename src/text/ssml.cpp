@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -19,8 +21,14 @@ const std::map<std::string, int> kBreakStrengths = {{"none", 0},     {"x-weak", 
 const std::map<std::string, float> kRates = {
     {"x-slow", 0.5f}, {"slow", 0.75f}, {"medium", 1.0f}, {"fast", 1.25f}, {"x-fast", 1.5f}};
 
-// Longest <break> read: a minute.
+// Longest <break> read: a minute; all the breaks of a document together: ten.
+// A few bytes of markup must not ask for hours of silence.
 constexpr double kMaxBreakMs = 60000.0;
+constexpr int64_t kMaxTotalBreakMs = 600000;
+
+// Bounds of a speaking rate, one element's and that of nested elements multiplied.
+constexpr double kSlowestRate = 0.2;
+constexpr double kFastestRate = 5.0;
 
 const char *attribute(const XML_Char **attributes, const char *name) {
   for (size_t i = 0; attributes[i]; i += 2)
@@ -47,7 +55,13 @@ float prosody_rate(const std::string &value) {
   if (end == value.c_str() || !std::isfinite(number)) return 0.0f;
   const std::string unit(end);
   const double rate = unit == "%" ? number / 100.0 : unit.empty() ? number : 0.0;
-  return rate >= 0.2 && rate <= 5.0 ? static_cast<float>(rate) : 0.0f;
+  return rate >= kSlowestRate && rate <= kFastestRate ? static_cast<float>(rate) : 0.0f;
+}
+
+std::string rate_text(float rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(rate));
+  return text;
 }
 
 class SsmlReader {
@@ -66,6 +80,7 @@ class SsmlReader {
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &SsmlReader::on_start, &SsmlReader::on_end);
     XML_SetCharacterDataHandler(parser_, &SsmlReader::on_text);
+    XML_SetEntityDeclHandler(parser_, &SsmlReader::on_entity_declaration);
     const auto ok = XML_Parse(parser_, document_.data(), static_cast<int>(document_.size()), 1);
     if (ok == XML_STATUS_ERROR && error_.empty()) {
       error_ = "SSML: line " + std::to_string(XML_GetCurrentLineNumber(parser_)) + ", column " +
@@ -99,6 +114,16 @@ class SsmlReader {
   }
   static void XMLCALL on_text(void *self, const XML_Char *text, int length) {
     static_cast<SsmlReader *>(self)->text(std::string_view(text, static_cast<size_t>(length)));
+  }
+  // Entities are how a few hundred bytes of markup become megabytes of text
+  // (each expanding to ten of the one before): none is read, so a document's
+  // text is at most twice its bytes (a <say-as> spelling out adds a space per
+  // character).
+  static void XMLCALL on_entity_declaration(void *self, const XML_Char *name, int, const XML_Char *,
+                                            int, const XML_Char *, const XML_Char *,
+                                            const XML_Char *, const XML_Char *) {
+    static_cast<SsmlReader *>(self)->fail(std::string("<!ENTITY ") + name +
+                                          ">: entity declarations are not read");
   }
 
   void fail(const std::string &message) {
@@ -168,6 +193,10 @@ class SsmlReader {
                       "\">: a rate is x-slow, slow, medium, fast, x-fast, a percentage or a "
                       "factor from 0.2 to 5");
         open.rate = rate() * r;
+        if (open.rate < kSlowestRate || open.rate > kFastestRate)
+          return fail(std::string("<prosody rate=\"") + value +
+                      "\"> inside the rates around it makes " + rate_text(open.rate) +
+                      ": together they must stay from 0.2 to 5");
       }
     } else {
       warn("unknown element <" + element + ">: its text is spoken");
@@ -211,6 +240,9 @@ class SsmlReader {
                     "\">: a strength is none, x-weak, weak, medium, strong or x-strong");
       ms = found->second;
     }
+    total_break_ms_ += ms;
+    if (total_break_ms_ > kMaxTotalBreakMs)
+      return fail("the breaks add up to more than 10 minutes");
     SsmlPart part;
     part.kind = SsmlPart::Kind::kBreak;
     part.break_ms = ms;
@@ -258,6 +290,7 @@ class SsmlReader {
   std::vector<Open> open_;
   std::vector<SsmlPart> parts_;
   bool sentence_pending_ = true;
+  int64_t total_break_ms_ = 0;
   std::string error_;
 };
 

@@ -7,20 +7,15 @@
 #include <thread>
 
 #include "audio-channel.h"
+#include "fake-shelf.h"
 #include "pcm-encoding.h"
 #include "speech-request.h"
 
 namespace {
 
-VoiceCard named_voice() {
-  VoiceCard card;
-  card.sample_rate = 22050;
-  card.speaker_names = {"ann", "", "bob"};
-  return card;
-}
-
 SpeechRequest parse(const std::string &body) {
-  return parse_speech_request(body, named_voice(), 64);
+  static const FakeShelf shelf;
+  return parse_speech_request(body, shelf, 64);
 }
 
 // The status and message of the refusal of `body`.
@@ -39,18 +34,31 @@ TEST(SpeechRequest, OpenAiFieldsMapOntoTheOptions) {
   const SpeechRequest r = parse(R"({"model":"tts-1","input":"Hi.","voice":"bob",
                                     "response_format":"pcm","speed":1.5,"extra":[1]})");
   EXPECT_EQ(r.input, "Hi.");
+  EXPECT_EQ(r.voice, 1u);
   EXPECT_EQ(r.format, AudioFormat::kPcm);
   EXPECT_FLOAT_EQ(r.options.speed, 1.5f);
-  EXPECT_EQ(r.options.speaker, 2);
+  EXPECT_EQ(r.options.speaker, 0);
   EXPECT_EQ(r.options.speaker_name, nullptr);
   EXPECT_EQ(parse(R"({"input":"Hi."})").format, AudioFormat::kWav);
+  EXPECT_EQ(parse(R"({"input":"Hi."})").voice, 0u);
 }
 
-TEST(SpeechRequest, UnknownVoiceNamesAreSpeakerZeroAndSpeakerOverridesVoice) {
-  EXPECT_EQ(parse(R"({"input":"Hi.","voice":"alloy"})").options.speaker, 0);
-  EXPECT_EQ(parse(R"({"input":"Hi.","voice":""})").options.speaker, 0);
-  EXPECT_EQ(parse(R"({"input":"Hi.","voice":"bob","speaker":"ann"})").options.speaker, 0);
-  EXPECT_EQ(parse(R"({"input":"Hi.","speaker":1})").options.speaker, 1);
+TEST(SpeechRequest, VoiceNamesAVoiceOrASpeakerOfTheFirstAndSpeakerPicksWithinIt) {
+  EXPECT_EQ(parse(R"({"input":"Hi.","voice":"ann"})").voice, 0u);
+  const SpeechRequest y = parse(R"({"input":"Hi.","voice":"y"})");
+  EXPECT_EQ(y.voice, 0u);
+  EXPECT_EQ(y.options.speaker, 1);
+  EXPECT_EQ(parse(R"({"input":"Hi.","voice":"y","speaker":"x"})").options.speaker, 0);
+  EXPECT_EQ(parse(R"({"input":"Hi.","voice":"ann","speaker":1})").options.speaker, 1);
+  // An unknown voice is refused, naming the voices there are.
+  const auto [status, message] = refusal(R"({"input":"Hi.","voice":"alloy"})");
+  EXPECT_EQ(status, 400);
+  EXPECT_NE(message.find("no voice called \"alloy\"; its voices are \"ann\", \"bob\""),
+            std::string::npos)
+      << message;
+  // The speaker is checked against the voice chosen.
+  EXPECT_EQ(refusal(R"({"input":"Hi.","voice":"bob","speaker":1})").first, 400);
+  EXPECT_EQ(refusal(R"({"input":"Hi.","voice":"bob","speaker":"x"})").first, 400);
 }
 
 TEST(SpeechRequest, KorvaFieldsMapOntoTheOptions) {
@@ -74,6 +82,8 @@ TEST(SpeechRequest, BadBodiesAreRefusedNamingTheField) {
       {R"({"voice":"bob"})", "\"input\" is missing"},
       {R"({"input":["Hi."]})", "\"input\""},
       {R"({"input":"a\u0000b"})", "NUL"},
+      {R"({"input":""})", "\"input\" is empty: there is nothing to speak"},
+      {R"({"input":" \n\t "})", "\"input\" is empty"},
       {R"({"input":"Hi.","model":3})", "\"model\""},
       {R"({"input":"Hi.","response_format":"opus"})", "\"response_format\""},
       {R"({"input":"Hi.","speed":4.5})", "\"speed\""},

@@ -127,4 +127,53 @@ TEST(Ssml, MalformedMarkupAndBadValuesAreClearErrors) {
   }
 }
 
+// A few hundred bytes must not ask for megabytes of text, hours of silence or
+// a rate past the engine's bounds.
+TEST(Ssml, WhatAShortDocumentAsksForIsBounded) {
+  // Five levels of tenfold entities: 352 bytes that would read as megabytes.
+  std::string laughs = "<!DOCTYPE speak [<!ENTITY a \"laugh laugh laugh laugh laugh \">";
+  for (char level = 'b'; level <= 'f'; ++level) {
+    laughs += std::string("<!ENTITY ") + level + " \"";
+    for (int i = 0; i < 10; ++i) laughs += std::string("&") + static_cast<char>(level - 1) + ";";
+    laughs += "\">";
+  }
+  laughs += "]><speak>&f;</speak>";
+  Parsed p = parse(laughs);
+  EXPECT_FALSE(p.ok);
+  EXPECT_NE(p.error.find("<!ENTITY a>: entity declarations are not read"), std::string::npos)
+      << p.error;
+  // A document type without declarations is still read.
+  p = parse("<!DOCTYPE speak SYSTEM \"synthesis.dtd\"><speak>Hi &amp; bye</speak>");
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.parts[0].text.text, "Hi & bye");
+
+  std::string breaks = "<speak>";
+  for (int i = 0; i < 10; ++i) breaks += "<break time=\"60s\"/>";
+  EXPECT_TRUE(parse(breaks + "</speak>").ok);  // ten minutes
+  p = parse(breaks + "<break time=\"1ms\"/></speak>");
+  EXPECT_FALSE(p.ok);
+  EXPECT_NE(p.error.find("the breaks add up to more than 10 minutes"), std::string::npos)
+      << p.error;
+  std::string many = "<speak>";
+  for (int i = 0; i < 200; ++i) many += "<break time=\"60s\"/>";
+  EXPECT_FALSE(parse(many + "</speak>").ok);
+
+  std::string nested;
+  for (int i = 0; i < 60; ++i) nested += "<prosody rate=\"x-fast\">";
+  nested += "go";
+  for (int i = 0; i < 60; ++i) nested += "</prosody>";
+  p = parse("<speak>" + nested + "</speak>");
+  EXPECT_FALSE(p.ok);
+  EXPECT_NE(p.error.find("<prosody rate=\"x-fast\"> inside the rates around it makes 5.0625: "
+                         "together they must stay from 0.2 to 5"),
+            std::string::npos)
+      << p.error;
+  p = parse("<speak><prosody rate=\"4\"><prosody rate=\"0.25\">even</prosody></prosody></speak>");
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_FLOAT_EQ(p.parts[0].rate, 1.0f);
+  EXPECT_FALSE(parse("<speak><prosody rate=\"0.5\"><prosody rate=\"0.3\">x</prosody></prosody>"
+                     "</speak>")
+                   .ok);
+}
+
 }  // namespace

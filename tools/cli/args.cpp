@@ -26,6 +26,11 @@ std::optional<std::string> ParsedArgs::value(const std::string &name) const {
   return it->second;
 }
 
+std::vector<std::string> ParsedArgs::values(const std::string &name) const {
+  const auto it = repeated.find(name);
+  return it == repeated.end() ? std::vector<std::string>{} : it->second;
+}
+
 ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<OptionSpec> &table) {
   ParsedArgs parsed;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -63,16 +68,18 @@ ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<Op
     }
     if (entry == nullptr) throw UsageError("unknown option '" + arg + "'");
 
+    std::string value;
     if (entry->flag) {
       if (inline_value) throw UsageError("option '" + arg + "' takes no value");
-      parsed.options[entry->name] = "";
     } else if (inline_value) {
-      parsed.options[entry->name] = *inline_value;
+      value = *inline_value;
     } else if (i + 1 < args.size()) {
-      parsed.options[entry->name] = args[++i];
+      value = args[++i];
     } else {
       throw UsageError("option '" + arg + "' needs a value");
     }
+    parsed.options[entry->name] = value;
+    parsed.repeated[entry->name].push_back(value);
   }
   return parsed;
 }

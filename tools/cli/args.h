@@ -17,6 +17,7 @@ struct OptionSpec {
 
 struct ParsedArgs {
   std::map<std::string, std::string> options;  // long name -> value; the last one given wins
+  std::map<std::string, std::vector<std::string>> repeated;  // long name -> every value, in order
   std::vector<std::string> operands;
   bool help = false;
   bool version = false;
@@ -24,6 +25,8 @@ struct ParsedArgs {
 
   // The value of option `name`, if it was given (empty for a flag).
   std::optional<std::string> value(const std::string &name) const;
+  // Every value given to option `name`, for an option that may be repeated.
+  std::vector<std::string> values(const std::string &name) const;
 };
 
 // Parses `args` (what follows the command name). Throws UsageError naming an

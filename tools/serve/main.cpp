@@ -1,6 +1,7 @@
 // korva-serve: the speech server on its own (also reached as `korva serve`).
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ int main(int argc, char **argv) {
       return 0;
     }
     korva_set_log_level(args.verbose ? KORVA_LOG_INFO : KORVA_LOG_WARNING);
-    return run_server(server_options(args));
+    return run_server(server_options(args, std::getenv("KORVA_API_KEY")));
   } catch (const UsageError &error) {
     std::fprintf(stderr, "korva-serve: %s (see korva-serve --help)\n", error.what());
     return 2;

@@ -11,7 +11,7 @@ void Metrics::add_audio(uint64_t samples, int sample_rate) {
   audio_microseconds_ += samples * 1000000 / static_cast<uint64_t>(sample_rate);
 }
 
-std::string Metrics::text(size_t queue_depth, bool busy) const {
+std::string Metrics::text(const Synthesis &synthesis) const {
   std::ostringstream out;
   out << "# HELP korva_http_requests_total HTTP requests answered, by route and status.\n"
          "# TYPE korva_http_requests_total counter\n";
@@ -22,10 +22,10 @@ std::string Metrics::text(size_t queue_depth, bool busy) const {
           << "\"} " << count << "\n";
     }
   }
-  out << "# HELP korva_synthesis_errors_total Syntheses the engine failed or refused.\n"
+  out << "# HELP korva_synthesis_errors_total Syntheses failed, refused or stopped short.\n"
          "# TYPE korva_synthesis_errors_total counter\n"
          "korva_synthesis_errors_total "
-      << errors_ << "\n"
+      << synthesis.failures << "\n"
       << "# HELP korva_streams_broken_total Streamed answers that did not reach their end.\n"
          "# TYPE korva_streams_broken_total counter\n"
          "korva_streams_broken_total "
@@ -34,13 +34,17 @@ std::string Metrics::text(size_t queue_depth, bool busy) const {
          "# TYPE korva_audio_seconds_total counter\n"
          "korva_audio_seconds_total "
       << static_cast<double>(audio_microseconds_) / 1e6 << "\n"
-      << "# HELP korva_queue_depth Requests waiting for the engine.\n"
+      << "# HELP korva_queue_depth Requests waiting for a synthesis thread.\n"
          "# TYPE korva_queue_depth gauge\n"
          "korva_queue_depth "
-      << queue_depth << "\n"
-      << "# HELP korva_busy 1 while the engine is synthesising.\n"
+      << synthesis.queue_depth << "\n"
+      << "# HELP korva_busy Synthesis threads speaking.\n"
          "# TYPE korva_busy gauge\n"
          "korva_busy "
-      << (busy ? 1 : 0) << "\n";
+      << synthesis.busy << "\n"
+      << "# HELP korva_workers Synthesis threads.\n"
+         "# TYPE korva_workers gauge\n"
+         "korva_workers "
+      << synthesis.workers << "\n";
   return out.str();
 }

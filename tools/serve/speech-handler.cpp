@@ -8,22 +8,12 @@
 #include "access-log.h"
 #include "json-error.h"
 #include "pcm-encoding.h"
+#include "speech-request.h"
+#include "speech-start.h"
 
 namespace {
 
 constexpr int kOutputRate = 48000;  // korva_synthesize's rate with native_rate off
-constexpr size_t kChannelChunks = 16;
-
-const char *refusal(Admission admission) {
-  switch (admission) {
-    case Admission::kFull:
-      return "the server is busy: its queue is full";
-    case Admission::kClosed:
-      return "the server is stopping";
-    default:
-      return "the voice is still loading";
-  }
-}
 
 // The whole text as one WAV file; a failure anywhere is still an error answer.
 void answer_wav(ServerContext &context, AudioChannel &channel, std::vector<float> samples,
@@ -32,11 +22,7 @@ void answer_wav(ServerContext &context, AudioChannel &channel, std::vector<float
   while (channel.pop(&chunk) == AudioChannel::Event::kChunk) {
     samples.insert(samples.end(), chunk.begin(), chunk.end());
   }
-  if (channel.status() != 0) {
-    context.metrics.count_error();
-    send_error(response, channel.status(), channel.message());
-    return;
-  }
+  if (channel.status() != 0) return send_error(response, channel.status(), channel.message());
   context.metrics.add_audio(samples.size(), kOutputRate);
   response.set_content(wav_file(std::move(samples), kOutputRate), "audio/wav");
 }
@@ -76,7 +62,6 @@ bool provide_chunk(ServerContext &context, Stream &stream, httplib::DataSink &si
       sink.done();
       return true;
     }
-    context.metrics.count_error();
     std::fprintf(stderr, "[serve] stream broken off: %s\n", stream.channel->message().c_str());
     return false;
   }
@@ -99,27 +84,26 @@ void answer_pcm(ServerContext &context, std::shared_ptr<AudioChannel> channel,
 
 void answer_speech(ServerContext &context, const httplib::Request &request,
                    httplib::Response &response) {
-  if (!context.worker.ready()) return send_error(response, 503, refusal(Admission::kNotReady));
-  SynthesisJob job;
+  if (!context.pool.ready()) return send_error(response, 503, refusal_reason(Admission::kNotReady));
+  SpeechRequest speech;
   try {
-    job.request =
-        parse_speech_request(request.body, context.worker.voice(), context.options.max_input);
+    speech = parse_speech_request(request.body, context.pool.shelf(), context.options.max_input);
   } catch (const BadRequest &bad) {
     return send_error(response, bad.status, bad.what());
   }
-  const AudioFormat format = job.request.format;
-  auto channel =
-      std::make_shared<AudioChannel>(kChannelChunks, std::chrono::seconds(context.options.timeout));
-  job.channel = channel;
   InFlight::Ticket ticket = context.in_flight.begin();
-  const Admission admission = context.worker.submit(std::move(job));
-  if (admission != Admission::kQueued) return send_error(response, 503, refusal(admission));
-
-  std::vector<float> first;
-  if (channel->pop(&first) == AudioChannel::Event::kEnd && channel->status() != 0) {
-    if (channel->status() != 503) context.metrics.count_error();
-    return send_error(response, channel->status(), channel->message());
+  const StartedSpeech started =
+      start_speech(context, speech.voice, std::move(speech.input), speech.options);
+  if (started.admission != Admission::kQueued) {
+    return send_error(response, 503, refusal_reason(started.admission));
   }
-  if (format == AudioFormat::kWav) return answer_wav(context, *channel, std::move(first), response);
-  answer_pcm(context, std::move(channel), std::move(first), std::move(ticket), response);
+  std::vector<float> first;
+  if (started.channel->pop(&first) == AudioChannel::Event::kEnd &&
+      started.channel->status() != 0) {
+    return send_error(response, started.channel->status(), started.channel->message());
+  }
+  if (speech.format == AudioFormat::kWav) {
+    return answer_wav(context, *started.channel, std::move(first), response);
+  }
+  answer_pcm(context, started.channel, std::move(first), std::move(ticket), response);
 }

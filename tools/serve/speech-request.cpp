@@ -58,6 +58,18 @@ int speaker_of(const json &value, const VoiceCard &voice) {
   return value.get<int>();
 }
 
+// "voice": a voice of the server's, or a speaker of its first voice (as
+// clients that know one voice of many speakers give it).
+size_t voice_of(const std::string &name, const VoiceShelf &shelf, korva_options &options) {
+  if (const auto found = shelf.find(name)) return *found;
+  if (const auto speaker = shelf.voices().front().speaker_named(name)) {
+    options.speaker = *speaker;
+    return 0;
+  }
+  refuse("\"voice\": this server has no voice called \"" + name + "\"; its voices are " +
+         shelf.names());
+}
+
 json parsed_object(const std::string &body) {
   json parsed = json::parse(body, nullptr, /*allow_exceptions=*/false);
   if (parsed.is_discarded()) refuse("the body is not valid JSON");
@@ -95,7 +107,20 @@ void read_korva_fields(const json &body, const VoiceCard &voice, korva_options &
 
 }  // namespace
 
-SpeechRequest parse_speech_request(const std::string &body, const VoiceCard &voice,
+void check_speech_text(const std::string &text, const char *name, size_t max_input) {
+  if (text.size() > max_input) {
+    throw BadRequest(413, std::string("\"") + name + "\" is " + std::to_string(text.size()) +
+                              " bytes; this server takes at most " + std::to_string(max_input));
+  }
+  if (text.find('\0') != std::string::npos) {
+    refuse(std::string("\"") + name + "\" contains a NUL character");
+  }
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    refuse(std::string("\"") + name + "\" is empty: there is nothing to speak");
+  }
+}
+
+SpeechRequest parse_speech_request(const std::string &body, const VoiceShelf &shelf,
                                    size_t max_input) {
   const json parsed = parsed_object(body);
   SpeechRequest request;
@@ -104,11 +129,7 @@ SpeechRequest parse_speech_request(const std::string &body, const VoiceCard &voi
   const json *input = field(parsed, "input");
   if (!input) refuse("\"input\" is missing: the text to speak");
   request.input = text_field(*input, "input");
-  if (request.input.size() > max_input) {
-    throw BadRequest(413, "\"input\" is " + std::to_string(request.input.size()) +
-                              " bytes; this server takes at most " + std::to_string(max_input));
-  }
-  if (request.input.find('\0') != std::string::npos) refuse("\"input\" contains a NUL character");
+  check_speech_text(request.input, "input", max_input);
   if (const json *model = field(parsed, "model")) text_field(*model, "model");
   if (const json *format = field(parsed, "response_format")) {
     request.format = format_of(text_field(*format, "response_format"));
@@ -117,8 +138,8 @@ SpeechRequest parse_speech_request(const std::string &body, const VoiceCard &voi
     request.options.speed = number_field(*speed, "speed", 0.25, 4);
   }
   if (const json *name = field(parsed, "voice")) {
-    request.options.speaker = voice.speaker_named(text_field(*name, "voice")).value_or(0);
+    request.voice = voice_of(text_field(*name, "voice"), shelf, request.options);
   }
-  read_korva_fields(parsed, voice, request.options);
+  read_korva_fields(parsed, shelf.voices().at(request.voice), request.options);
   return request;
 }

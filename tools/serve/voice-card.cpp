@@ -1,34 +1,10 @@
 #include "voice-card.h"
 
-#include <filesystem>
-#include <stdexcept>
-
-#include "korva.h"
-
 std::optional<int> VoiceCard::speaker_named(const std::string &name) const {
   for (int id = 0; id < n_speakers(); ++id) {
     if (!name.empty() && speaker_names[id] == name) return id;
   }
   return std::nullopt;
-}
-
-VoiceCard read_voice_card(const std::string &archive_path) {
-  korva_voice_info info;
-  if (korva_get_voice_info(&info, sizeof info) != 0) {
-    throw std::runtime_error("no voice loaded");
-  }
-  VoiceCard card;
-  card.name = std::filesystem::path(archive_path).filename().string();
-  card.sample_rate = info.sample_rate;
-  card.front_end = info.front_end ? info.front_end : "";
-  card.noise_scale = info.noise_scale;
-  card.noise_scale_w = info.noise_scale_w;
-  card.length_scale = info.length_scale;
-  for (int id = 0; id < info.n_speakers; ++id) {
-    const char *name = korva_speaker_name(id);
-    card.speaker_names.emplace_back(name ? name : "");
-  }
-  return card;
 }
 
 nlohmann::json voice_card_json(const VoiceCard &card) {
@@ -40,6 +16,7 @@ nlohmann::json voice_card_json(const VoiceCard &card) {
   }
   return {
       {"name", card.name},
+      {"file", card.file},
       {"sample_rate", card.sample_rate},
       {"output_sample_rate", 48000},
       {"front_end", card.front_end},

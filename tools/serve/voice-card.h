@@ -1,6 +1,6 @@
 #pragma once
-// What the server tells of the loaded voice, read once after loading: the
-// engine serialises its calls, so asking it during a synthesis would wait for it.
+// What the server tells of one of its voices, read once after loading, so
+// that answering about a voice never waits for a synthesis.
 
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -8,8 +8,9 @@
 #include <vector>
 
 struct VoiceCard {
-  std::string name;     // the weights archive's file name, without its directory
-  int sample_rate = 0;  // Hz, the voice's own (the server speaks at 48 000 Hz)
+  std::string name;     // the server's name for it: what requests give as "voice"
+  std::string file;     // the weights archive's file name, without its directory
+  int sample_rate = 0;  // Hz, the voice's own (HTTP answers are at 48 000 Hz)
   std::string front_end;
   float noise_scale = 0.0f;
   float noise_scale_w = 0.0f;
@@ -21,8 +22,5 @@ struct VoiceCard {
   std::optional<int> speaker_named(const std::string &name) const;
 };
 
-// The loaded voice; throws std::runtime_error when none is loaded.
-VoiceCard read_voice_card(const std::string &archive_path);
-
-// The body of GET /v1/voices.
+// One voice of GET /v1/voices.
 nlohmann::json voice_card_json(const VoiceCard &card);
