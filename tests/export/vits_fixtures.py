@@ -21,11 +21,11 @@ GENERATOR = os.path.join(os.path.dirname(ROOT), "shared", "golden", "make_vits_c
 TOOL = os.path.join(ROOT, "tools", "export", "korva-export")
 
 
-def generate(shape, directory):
-    """(G.pth, config.json) of the generator's `shape` at seed 1, written into `directory`."""
+def generate(shape, directory, seed=1):
+    """(G.pth, config.json) of the generator's `shape` at `seed`, written into `directory`."""
     checkpoint = os.path.join(directory, f"{shape}.pth")
     config = os.path.join(directory, f"{shape}.json")
-    subprocess.run([sys.executable, GENERATOR, "--shape", shape, "--seed", "1", "--out", checkpoint,
+    subprocess.run([sys.executable, GENERATOR, "--shape", shape, "--seed", str(seed), "--out", checkpoint,
                     "--config-out", config], check=True, capture_output=True)
     return checkpoint, config
 
@@ -71,6 +71,25 @@ def fold(tensors):
         elif not name.endswith(".weight_g"):
             out[name] = t
     return out
+
+
+def korva_name(key):
+    """korva's name for a public VITS key, written out by hand; None when korva drops it
+    (the training-only networks, and the predictor's first spline flow, never run)."""
+    if key.startswith(("enc_q.", "dp.post_", "dp.flows.1.")):
+        return None
+    for theirs, ours in (("enc_p.", "text_encoder."), ("dec.", "waveform_decoder."), ("emb_g.", "emb_g.")):
+        if key.startswith(theirs):
+            return ours + key[len(theirs):]
+    m = re.match(r"flow\.flows\.(\d+)\.(.*)", key)
+    if m:
+        return f"flow.flows.{int(m.group(1)) // 2}.{m.group(2)}"
+    m = re.match(r"dp\.flows\.(\d+)\.(.*)", key)
+    if m:
+        k, tail = int(m.group(1)), m.group(2)
+        tail = {"m": "translation", "logs": "log_scale"}.get(tail, tail) if k == 0 else tail
+        return f"duration_predictor.flows.{(k + 1) // 2}.{tail}"
+    return "duration_predictor." + key[len("dp."):]
 
 
 # --- re-spellings of a public VITS generator state in the other layouts ---
