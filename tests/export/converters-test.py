@@ -231,7 +231,7 @@ class OtherLayouts(Problems):
         self.assertIn("model_d (1)", stdout)
         front_end = voice["front_end"]
         self.assertEqual((front_end["blank"], front_end["start"], front_end["end"]), (0, 1, 2))
-        self.assertEqual((front_end["kind"], front_end["language"]), ("espeak", "en-gb"))
+        self.assertEqual((front_end["kind"], front_end["language"]), ("piper", "en-gb"))
         self.assertEqual(front_end["symbols"]["b"], [5, 6])
         self.assertEqual(voice["inference"], {"noise_scale": 0.6, "noise_scale_w": 0.7, "length_scale": 1.2})
         self.assertEqual(voice["decoder"]["upsample_rates"], [8, 8, 2, 2])

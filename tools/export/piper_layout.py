@@ -2,7 +2,8 @@
 tensors under "model_g." in its state dict, with public VITS names) and the
 voice's .onnx.json. Sizes come from the checkpoint's hyper-parameters, Piper's
 own defaults (its medium quality) filling what they leave out; the symbols,
-rate, speakers and inference defaults come from the voice JSON. Lightning
+rate, speakers and inference defaults come from the voice JSON, read by
+front_end() and inference(), which --from-onnx shares. Lightning
 pickles its own bookkeeping classes; they load as inert stand-ins."""
 from config_fields import Fields
 from tensor_match import CheckpointError
@@ -65,6 +66,39 @@ def _symbols(fields):
     return table if ok else None
 
 
+def _phoneme_map(fields):
+    table = fields.get("phoneme_map", "dict", {})
+    for phoneme, to in (table or {}).items():
+        if not (isinstance(to, list) and all(isinstance(p, str) and p for p in to)):
+            fields.problems.append(f"{fields.source}: phoneme_map[{phoneme!r}] is {to!r}, expected a list of phonemes")
+            return None
+    return table
+
+
+def front_end(voice):
+    """The `piper` front-end of a voice .onnx.json's Fields (its espeak voice, phoneme
+    ids framed "^", a pad after each, "$", and its phoneme map), or None when a field
+    is wrong (recorded in its problems)."""
+    known = len(voice.problems)
+    language = voice.get("espeak.voice", "str", "en-us")
+    table = _symbols(voice)
+    phoneme_map = _phoneme_map(voice)
+    if len(voice.problems) > known:
+        return None
+    described = {"kind": "piper", "language": language, "symbols": table,
+                 **{role: table[symbol][0] for role, symbol in _FRAMING.items()}}
+    if phoneme_map:
+        described["phoneme_map"] = phoneme_map
+    return described
+
+
+def inference(voice):
+    """The voice's own noise and length scales from its .onnx.json's "inference"."""
+    return {"noise_scale": voice.get("inference.noise_scale", "number", 0.667),
+            "noise_scale_w": voice.get("inference.noise_w", "number", 0.8),
+            "length_scale": voice.get("inference.length_scale", "number", 1.0)}
+
+
 def describe(voice, hyper):
     known = len(voice.problems)
     text_encoder, decoder = vits_layout.read_sizes(hyper, "", DEFAULTS)
@@ -76,17 +110,12 @@ def describe(voice, hyper):
     n_vocab = voice.get("num_symbols", "int", hyper.get("num_symbols", "int", None))
     if n_vocab is None:
         voice.problems.append(f"{voice.source}: missing field num_symbols (nor in {hyper.source})")
-    inference = {"noise_scale": voice.get("inference.noise_scale", "number", 0.667),
-                 "noise_scale_w": voice.get("inference.noise_w", "number", 0.8),
-                 "length_scale": voice.get("inference.length_scale", "number", 1.0)}
-    language = voice.get("espeak.voice", "str", "en-us")
-    table = _symbols(voice)
+    defaults = inference(voice)
+    described_front_end = front_end(voice)
     if len(voice.problems) > known:
         return None
-    front_end = {"kind": "espeak", "language": language, "symbols": table,
-                 **{role: table[symbol][0] for role, symbol in _FRAMING.items()}}
     speakers = {"n_speakers": n_speakers, "gin_channels": gin}
     if names:
         speakers["names"] = names
-    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, front_end, inference,
-                                      duration_predictor=vits_layout.predictor(stochastic))
+    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, described_front_end,
+                                      defaults, duration_predictor=vits_layout.predictor(stochastic))
