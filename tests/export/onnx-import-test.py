@@ -6,7 +6,6 @@ older and other exporters write them, and the files it must refuse.
 KORVA_CLI names the korva program and KORVA_MANIFEST_DUMP the manifest reader;
 the tests that need one skip without it. Exit status 77 (skipped) when the shared
 golden data is absent."""
-import array
 import copy
 import hashlib
 import json
@@ -75,20 +74,12 @@ def convert(onnx_path, config):
     return dict(conversion.tensors), conversion.voice
 
 
-def ulps(a, b):
-    """Largest distance in units in the last place between two float32 arrays."""
-    def ordered(x):
-        bits = numpy.ascontiguousarray(x, dtype="<f4").reshape(-1).view(numpy.int32).astype(numpy.int64)
-        return numpy.where(bits < 0, -(bits & 0x7FFFFFFF), bits)
-    return int(numpy.abs(ordered(a) - ordered(b)).max()) if numpy.size(a) else 0
-
-
 def assert_same_voice(test, tensors, reference, folded=()):
     """Equal tensors, those whose names start with `folded` within MAX_ULP."""
     test.assertEqual(sorted(tensors), sorted(reference))
     for name, t in tensors.items():
         if name.startswith(tuple(folded)):
-            test.assertLessEqual(ulps(t.numpy(), reference[name].numpy()), MAX_ULP, name)
+            test.assertLessEqual(fx.ulps(t.numpy(), reference[name].numpy()), MAX_ULP, name)
         else:
             test.assertTrue(torch.equal(t, reference[name]), name)
 
@@ -102,13 +93,6 @@ def cli():
     if not korva:
         raise unittest.SkipTest("KORVA_CLI is not set (run through ctest)")
     return korva
-
-
-def read_f32(name):
-    values = array.array("f")
-    with open(name, "rb") as f:
-        values.frombytes(f.read())
-    return numpy.frombuffer(values, dtype=numpy.float32)
 
 
 class GoldenVoices(unittest.TestCase):
@@ -126,7 +110,7 @@ class GoldenVoices(unittest.TestCase):
                 digest = hashlib.sha256(values.astype("<f4").tobytes()).hexdigest()
                 if w["weight_norm_folded"] == "flow":
                     eager = flow[w["offset"]: w["offset"] + values.size]
-                    self.assertLessEqual(ulps(values, eager), MAX_ULP, name)
+                    self.assertLessEqual(fx.ulps(values, eager), MAX_ULP, name)
                     self.assertEqual(digest, w["sha256_onnx"], name)
                 else:
                     self.assertEqual(digest, w["sha256"], f"{voice} {name}")
@@ -185,7 +169,7 @@ class GoldenVoices(unittest.TestCase):
         result = run(*args)
         self.assertEqual(result.returncode, 0, result.stderr[-2000:])
         self.assertNotIn("did not provide", result.stderr)  # nothing the voice needs is missing
-        return read_f32(out), result.stderr
+        return numpy.fromfile(out, dtype="<f4"), result.stderr
 
     def test_golden_waveforms(self):
         korva, data = cli(), cases()
@@ -197,7 +181,7 @@ class GoldenVoices(unittest.TestCase):
             self.assertEqual(re.search(r"\[korva\] T_dec=(\d+)", log).group(1), str(expected["frames"]))
             first = re.search(r"\[korva\] w_ceil per token:([ \d]*)", log).group(1).split()
             self.assertEqual([int(v) for v in first], expected["durations"][: len(first)], case["name"])
-            reference = read_f32(golden(expected["wave"]))
+            reference = numpy.fromfile(golden(expected["wave"]), dtype="<f4")
             self.assertLessEqual(float(numpy.abs(samples - reference).max()), limit, case["name"])
 
     def test_text_through_the_piper_front_end(self):
@@ -306,7 +290,7 @@ class OtherExports(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr[-2000:])
         eager = onnx_fixtures.eager_generator(state, config, "piper")
         reference = eager.infer(ids, 3, 0.0, 0.0, 1.0)[0].numpy()
-        samples = read_f32(path("v1.f32"))
+        samples = numpy.fromfile(path("v1.f32"), dtype="<f4")
         self.assertEqual(len(samples), len(reference))
         self.assertLess(float(numpy.abs(samples - reference).max()), 1e-4)
 

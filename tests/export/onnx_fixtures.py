@@ -22,7 +22,6 @@ export's .onnx.json beside it (for the full-size checks).
 """
 import argparse
 import functools
-import json
 import os
 import sys
 import warnings

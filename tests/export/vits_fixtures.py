@@ -14,6 +14,7 @@ import subprocess
 import sys
 import zipfile
 
+import numpy
 import torch
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
@@ -90,6 +91,14 @@ def korva_name(key):
         tail = {"m": "translation", "logs": "log_scale"}.get(tail, tail) if k == 0 else tail
         return f"duration_predictor.flows.{(k + 1) // 2}.{tail}"
     return "duration_predictor." + key[len("dp."):]
+
+
+def ulps(a, b):
+    """Largest distance in units in the last place between two float32 arrays."""
+    def ordered(x):
+        bits = numpy.ascontiguousarray(x, dtype="<f4").reshape(-1).view(numpy.int32).astype(numpy.int64)
+        return numpy.where(bits < 0, -(bits & 0x7FFFFFFF), bits)
+    return int(numpy.abs(ordered(a) - ordered(b)).max()) if numpy.size(a) else 0
 
 
 # --- re-spellings of a public VITS generator state in the other layouts ---
