@@ -92,7 +92,8 @@ def read_model(path):
 
 
 def float_values(tensor, what):
-    """The values of a float32 TensorProto as a numpy array of its shape."""
+    """The values of a float32 TensorProto as a numpy array of its shape (read-only
+    where it views the tensor's bytes)."""
     if tensor.data_location == onnx.TensorProto.EXTERNAL or tensor.external_data:
         location = next((e.value for e in tensor.external_data if e.key == "location"), "?")
         raise OnnxError(f"{what} keeps its values in an external file ({location!r}): korva reads self-contained "
@@ -110,11 +111,12 @@ def float_values(tensor, what):
     if count > MAX_VALUES:
         raise OnnxError(f"hostile: {what} claims a shape of {count} values {dims}")
     if tensor.HasField("raw_data"):
-        if len(tensor.raw_data) != 4 * count:
-            raise OnnxError(f"{what} holds {len(tensor.raw_data)} bytes, its shape {dims} needs {4 * count}")
-        values = numpy.frombuffer(tensor.raw_data, dtype="<f4")
+        raw = tensor.raw_data
+        if len(raw) != 4 * count:
+            raise OnnxError(f"{what} holds {len(raw)} bytes, its shape {dims} needs {4 * count}")
+        values = numpy.frombuffer(raw, dtype="<f4")
     else:
         if len(tensor.float_data) != count:
             raise OnnxError(f"{what} holds {len(tensor.float_data)} values, its shape {dims} needs {count}")
         values = numpy.array(tensor.float_data, dtype="<f4")
-    return values.reshape(dims).astype(numpy.float32)
+    return values.reshape(dims).astype(numpy.float32, copy=False)

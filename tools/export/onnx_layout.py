@@ -8,6 +8,8 @@ network's sizes from their shapes and the convolutions' attributes (onnx_sizes);
 the config gives the rate, the speakers' names, the `piper` front-end and the
 inference defaults, and must agree with the graph on the symbols and speakers.
 Nothing of the training-only networks is in such a graph, and nothing is needed."""
+import os
+
 import onnx
 
 from config_fields import Fields, load_json
@@ -62,8 +64,13 @@ def _read_graph(source, problems):
 
 def read(source, config_path, problems):
     state, sizes, metadata = _read_graph(source, problems)
-    config_path = config_path or default_config(source)
-    config = load_json(config_path, problems)
+    config = None
+    if config_path is None and not os.path.exists(default_config(source)):
+        problems.append(f"no such file: {default_config(source)}: the voice's .onnx.json, looked for beside the "
+                        "model (--config names another)")
+    else:
+        config_path = config_path or default_config(source)
+        config = load_json(config_path, problems)
     configs = [] if config is None else [Fields(config_path, config, problems), sizes]
     return state, configs, [f"metadata {key!r}" for key in metadata]
 
