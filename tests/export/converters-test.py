@@ -353,11 +353,4 @@ class Library(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not os.path.exists(fx.GENERATOR):
-        print(f"skipped: the shared checkpoint generator {fx.GENERATOR} is absent")
-        sys.exit(77)
-    try:
-        result = unittest.main(verbosity=2, exit=False).result
-    finally:
-        WORK.cleanup()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    fx.run_tests(fx.GENERATOR, f"the shared checkpoint generator {fx.GENERATOR} is absent", WORK)

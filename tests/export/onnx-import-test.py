@@ -390,11 +390,4 @@ class Refusals(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not os.path.exists(golden("piper-cases.json")):
-        print(f"skipped: no shared golden Piper voices at {GOLDEN}")
-        sys.exit(77)
-    try:
-        result = unittest.main(verbosity=2, exit=False).result
-    finally:
-        WORK.cleanup()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    fx.run_tests(golden("piper-cases.json"), f"no shared golden Piper voices at {GOLDEN}", WORK)

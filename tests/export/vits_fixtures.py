@@ -12,6 +12,7 @@ import re
 import struct
 import subprocess
 import sys
+import unittest
 import zipfile
 
 import numpy
@@ -54,6 +55,19 @@ def read_archive(path):
             flat = records[key][entry["offset"]: entry["offset"] + entry["numel"]]
             tensors[name] = flat.reshape(entry["shape"]).clone()
     return tensors, voice
+
+
+def run_tests(required, absent, work):
+    """Runs the calling script's unittest cases; exit status 77 (skipped) with the message
+    `absent` when the path `required` does not exist. The scratch directory `work` goes."""
+    if not os.path.exists(required):
+        print(f"skipped: {absent}")
+        sys.exit(77)
+    try:
+        result = unittest.main(module="__main__", verbosity=2, exit=False).result
+    finally:
+        work.cleanup()
+    sys.exit(0 if result.wasSuccessful() else 1)
 
 
 def export(*args):
