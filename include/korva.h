@@ -147,7 +147,8 @@ typedef struct korva_options {
   int ssml;                   /* 1: the text is SSML (the README lists the subset); 0 (default) */
   int split_sentences;        /* 1 (default): one utterance per sentence; 0: the whole text as
                                  one utterance where it fits, sentence by sentence otherwise */
-  float sentence_silence;     /* seconds of silence between sentences (default 0.2) */
+  float sentence_silence;     /* seconds of silence between sentences; < 0 (default): the
+                                 voice's own (0.2 unless the voice gives another) */
   korva_timing_cb on_timing;  /* NULL (default), or called with each word's and phoneme's span */
   void *timing_user;          /* passed to on_timing */
 } korva_options;
@@ -178,12 +179,45 @@ KORVA_API int korva_synthesize(const char *text, const korva_options *options,
 KORVA_API int korva_synthesize_ids(const int32_t *ids, int n_ids, const korva_options *options,
                                    korva_audio_cb callback, void *user);
 
+/* ---- The ids a voice is fed ----------------------------------------------
+ *
+ *     korva_text_ids *t = korva_text_to_ids("Hello, world!", NULL);
+ *     for (int i = 0; t && i < t->n_utterances; ++i)
+ *       printf("%s: %d ids\n", t->utterances[i].phonemes, t->utterances[i].n_ids);
+ *     korva_text_ids_free(t);
+ */
+
+/* One utterance of a text as the voice's front-end reads it. */
+typedef struct korva_utterance_ids {
+  const char *phonemes; /* UTF-8: the phonemes (or letters) as the front-end wrote them */
+  const int32_t *ids;   /* the framed token ids the model is fed, as korva_synthesize_ids takes them */
+  int n_ids;
+} korva_utterance_ids;
+
+typedef struct korva_text_ids {
+  int n_utterances;
+  const korva_utterance_ids *utterances; /* in the order they would be spoken */
+} korva_text_ids;
+
+/*
+ * Reads `text` with the loaded voice's front-end as korva_synthesize would
+ * with `options` (NULL: the defaults; normalisation, SSML, sentences and the
+ * speaker are honoured, nothing is synthesised) and returns its utterances.
+ * Returns a result owned by the caller, released with korva_text_ids_free, or
+ * NULL on failure (no voice loaded, NULL text, a bad option, a text of nothing
+ * the voice can say).
+ */
+KORVA_API korva_text_ids *korva_text_to_ids(const char *text, const korva_options *options);
+
+/* Releases a result of korva_text_to_ids; NULL is ignored. */
+KORVA_API void korva_text_ids_free(korva_text_ids *ids);
+
 /* What the loaded voice is. */
 typedef struct korva_voice_info {
   size_t size;            /* sizeof(korva_voice_info) as the caller knows it */
   int sample_rate;        /* the voice's own rate, Hz */
   int n_speakers;         /* 1 for a voice of one speaker */
-  const char *front_end;  /* "korva", "espeak" or "characters"; valid until korva_unload */
+  const char *front_end;  /* "korva", "espeak", "piper" or "characters"; valid until korva_unload */
   float noise_scale;      /* the voice's defaults */
   float noise_scale_w;
   float length_scale;

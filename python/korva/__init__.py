@@ -6,11 +6,12 @@
     for chunk in voice.stream("A longer text, spoken as it is decoded."):
         ...
     voice.save_wav("Goodbye.", "bye.wav")
+    voice.text_to_ids("Hello.")                  # [UtteranceIds(phonemes, ids)] the model is fed
 """
 from ._library import library_path
 from .errors import KorvaError
 from .stream import Stream
 from .timing import Timing
-from .voice import Voice
+from .voice import UtteranceIds, Voice
 
-__all__ = ["KorvaError", "Stream", "Timing", "Voice", "library_path"]
+__all__ = ["KorvaError", "Stream", "Timing", "UtteranceIds", "Voice", "library_path"]

@@ -5,7 +5,7 @@ import functools
 import os
 from ctypes import POINTER, c_char_p, c_float, c_int, c_size_t, c_void_p
 
-from ._types import AudioCallback, COptions, CVoiceInfo
+from ._types import AudioCallback, COptions, CTextIds, CVoiceInfo
 from .errors import KorvaError
 
 SONAME = "libkorva.so.0"
@@ -19,6 +19,8 @@ _PROTOTYPES = {
     "korva_get_voice_info": (c_int, [POINTER(CVoiceInfo), c_size_t]),
     "korva_speaker_name": (c_char_p, [c_int]),
     "korva_last_error": (c_char_p, []),
+    "korva_text_to_ids": (POINTER(CTextIds), [c_char_p, POINTER(COptions)]),
+    "korva_text_ids_free": (None, [POINTER(CTextIds)]),
 }
 
 

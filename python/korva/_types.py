@@ -1,7 +1,7 @@
 """The structs, callbacks and constants of korva.h, declared field for field in
 the same order, so that ctypes lays them out as the C compiler does."""
 import ctypes
-from ctypes import POINTER, c_char_p, c_float, c_int, c_longlong, c_size_t, c_void_p
+from ctypes import POINTER, c_char_p, c_float, c_int, c_int32, c_longlong, c_size_t, c_void_p
 
 OUTPUT_RATE = 48000  # Hz, of the audio unless native_rate is asked for
 SEED_NEXT = -1
@@ -54,4 +54,19 @@ class CVoiceInfo(ctypes.Structure):
         ("noise_scale", c_float),
         ("noise_scale_w", c_float),
         ("length_scale", c_float),
+    ]
+
+
+class CUtteranceIds(ctypes.Structure):
+    _fields_ = [
+        ("phonemes", c_char_p),
+        ("ids", POINTER(c_int32)),
+        ("n_ids", c_int),
+    ]
+
+
+class CTextIds(ctypes.Structure):
+    _fields_ = [
+        ("n_utterances", c_int),
+        ("utterances", POINTER(CUtteranceIds)),
     ]

@@ -3,6 +3,7 @@ import ctypes
 import os
 import threading
 import weakref
+from typing import NamedTuple
 
 import numpy as np
 
@@ -13,6 +14,15 @@ from .callbacks import Callbacks
 from .errors import KorvaError, engine_error
 from .options import native_options
 from .stream import Stream
+
+
+
+class UtteranceIds(NamedTuple):
+    """One utterance of a text: the front-end's phonemes and the framed ids the
+    model is fed."""
+    phonemes: str
+    ids: list
+
 
 # The engine is process-wide: one loaded voice at a time.
 _loading = threading.Lock()
@@ -83,6 +93,23 @@ class Voice:
                         on_close=self._streams.discard)
         self._streams.add(stream)
         return stream
+
+    def text_to_ids(self, text, **options):
+        """`text` as the voice's front-end reads it with these options (those of
+        synthesize; on_timing is not used), nothing synthesised: a list of
+        korva.UtteranceIds (phonemes, ids), one per utterance, in the order they
+        would be spoken."""
+        self._check_idle()
+        encoded = text.encode("utf-8")
+        native = native_options(self._lib, options, Callbacks(), encoded)
+        result = self._lib.korva_text_to_ids(encoded, ctypes.byref(native))
+        if not result:
+            raise engine_error(self._lib, "cannot read the text")
+        try:
+            return [UtteranceIds(u.phonemes.decode("utf-8"), list(u.ids[:u.n_ids]))
+                    for u in result.contents.utterances[:result.contents.n_utterances]]
+        finally:
+            self._lib.korva_text_ids_free(result)
 
     def save_wav(self, text, path, **options):
         """Writes `text`'s audio (as synthesize gives it) to a 16-bit mono WAV file."""

@@ -17,6 +17,7 @@
 #include "api/output-sinks.h"
 #include "api/request.h"
 #include "api/synthesis.h"
+#include "api/text-ids.h"
 #include "api/voice-facts.h"
 #include "audio/peak.h"
 #include "audio/wav-writer.h"
@@ -361,6 +362,18 @@ KORVA_API int korva_synthesize_ids(const int32_t *ids, int n_ids, const korva_op
   if (lock.refused()) return -1;
   return synthesize_ids_unlocked(ids, n_ids, options, callback, user);
 }
+
+KORVA_API korva_text_ids *korva_text_to_ids(const char *text, const korva_options *options) {
+  const EngineLock lock;
+  if (lock.refused()) return nullptr;
+  if (!engine_ready || !text) {
+    record_error(!engine_ready ? "Not loaded" : "No text given");
+    return nullptr;
+  }
+  return text_to_ids(*engine_front_end, engine_voice, text, options);
+}
+
+KORVA_API void korva_text_ids_free(korva_text_ids *ids) { free(ids); }
 
 KORVA_API int korva_get_voice_info(korva_voice_info *info, size_t size) {
   const EngineLock lock;

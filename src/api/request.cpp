@@ -10,7 +10,6 @@ namespace {
 
 constexpr int kOutputRate = 48000;  // Hz, of every output but the native rate
 constexpr float kDefaultLengthScale = 1.1f;
-constexpr float kDefaultSentenceSilence = 0.2f;
 // Below this every token lasts one frame anyway; above it a word lasts minutes.
 constexpr float kMinLengthScale = 0.01f;
 constexpr float kMaxLengthScale = 100.0f;
@@ -67,7 +66,7 @@ korva_options default_options() {
   options.normalize = 1;
   options.ssml = 0;
   options.split_sentences = 1;
-  options.sentence_silence = kDefaultSentenceSilence;
+  options.sentence_silence = -1.0f;
   options.on_timing = nullptr;
   options.timing_user = nullptr;
   return options;
@@ -83,7 +82,7 @@ std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std:
   }
   request.noise_scale = voice.noise_scale;
   request.noise_scale_w = voice.noise_scale_w;
-  request.sentence_silence = kDefaultSentenceSilence;
+  request.sentence_silence = voice.sentence_silence;
   request.voice_rate = voice.sample_rate;
   return request;
 }
@@ -125,19 +124,23 @@ std::optional<Request> request_from_options(const korva_options *given, const Vo
     return std::nullopt;
   }
   if (options.seed >= 0) request.seed = options.seed;
-  if (!std::isfinite(options.sentence_silence) || options.sentence_silence < 0.0f ||
-      options.sentence_silence > 60.0f) {
-    *error = "sentence_silence must be 0 to 60 seconds";
+  if (!std::isfinite(options.sentence_silence) || options.sentence_silence > 60.0f) {
+    *error = "sentence_silence must be 0 to 60 seconds (negative: the voice's own)";
     return std::nullopt;
   }
   request.native_rate = options.native_rate != 0;
   request.normalize = options.normalize != 0;
   request.ssml = options.ssml != 0;
   request.split_sentences = options.split_sentences != 0;
-  request.sentence_silence = options.sentence_silence;
+  request.sentence_silence =
+      options.sentence_silence < 0.0f ? voice.sentence_silence : options.sentence_silence;
   request.on_timing = options.on_timing;
   request.timing_user = options.timing_user;
   request.voice_rate = voice.sample_rate;
   request.output_rate = request.native_rate ? voice.sample_rate : kOutputRate;
   return request;
+}
+
+bool reads_whole_text(const Request &request) {
+  return !request.split_sentences && !request.normalize && !request.ssml && !request.on_timing;
 }

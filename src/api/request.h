@@ -18,6 +18,7 @@ struct VoiceFacts {
   float noise_scale = 0.66f;
   float noise_scale_w = 0.66f;
   float length_scale = 1.0f;
+  float sentence_silence = 0.2f;  // seconds between sentences unless a request says otherwise
   bool korva_front_end = true;  // reads word by word: word timings and SSML phonemes
 };
 
@@ -50,3 +51,7 @@ std::optional<Request> legacy_request(float speed, const VoiceFacts &voice, std:
 // `options` (NULL: the defaults) as a request, or nullopt with the reason in *error.
 std::optional<Request> request_from_options(const korva_options *options, const VoiceFacts &voice,
                                             std::string *error);
+
+// Whether the request asks for nothing the original single utterance lacks:
+// the text is then read whole, as the seven functions always read it.
+bool reads_whole_text(const Request &request);

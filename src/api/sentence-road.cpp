@@ -2,24 +2,18 @@
 
 #include <ATen/record_function.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "api/engine-lock.h"
-#include "api/timing-sink.h"
-#include "model/wave-sink.h"
-#include "text/fitting-ids.h"
+#include "text/fitting-utterances.h"
+#include "text/front-end.h"
 #include "text/sentences.h"
 #include "text/spoken-form.h"
 #include "text/ssml.h"
 #include "text/tokenizer.h"
-#include "text/utterances.h"
 
 namespace {
-
-// Silence is written in pieces of this many samples.
-constexpr int64_t kSilenceChunk = 4096;
 
 SourcedText verbatim(std::string_view text, size_t offset) {
   SourcedText sourced;
@@ -27,11 +21,40 @@ SourcedText verbatim(std::string_view text, size_t offset) {
   return sourced;
 }
 
+// The tokenizer cuts at kMaxTokens: a cut sequence has a blank where its end id would be.
+bool was_cut(const std::vector<int32_t> &ids) {
+  return ids.size() >= static_cast<size_t>(kMaxTokens) && ids.back() != kTokenEnd;
+}
+
 }  // namespace
+
+Outcome SentenceRoad::speak(std::string_view text) {
+  return request_.ssml ? speak_ssml(text) : speak_text(text, 0);
+}
+
+Outcome SentenceRoad::speak_whole(std::string_view text) {
+  std::vector<Utterance> whole;
+  bool fits = true;
+  {
+    RECORD_USER_SCOPE("korva::frontend");
+    if (voice_.korva_front_end) {
+      whole.emplace_back();
+      whole.back().ids = korva_whole_text_ids(std::string(text).c_str());
+      fits = !was_cut(whole.back().ids);
+    } else {
+      whole = front_end_.utterances(text, dropped_);
+      for (const Utterance &u : whole) fits = fits && u.ids.size() <= static_cast<size_t>(kMaxTokens);
+    }
+  }
+  if (fits) return whole.empty() ? speak_nothing(0) : speak_utterances(whole, verbatim(text, 0), 1.0f, true);
+  fprintf(stderr, "[korva] Text over %d token ids: spoken sentence by sentence\n", kMaxTokens);
+  split_ = true;
+  return speak_text(text, 0);
+}
 
 Outcome SentenceRoad::speak_text(std::string_view text, size_t base) {
   Outcome outcome = Outcome::kDone;
-  if (!request_.split_sentences) {
+  if (!split_) {
     outcome = speak_sentence(verbatim(text, base), 1.0f, true);
   } else {
     for (TextSpan s = next_sentence(text, 0); outcome == Outcome::kDone && s.length > 0;
@@ -57,14 +80,13 @@ Outcome SentenceRoad::speak_ssml(std::string_view document) {
     Outcome outcome = Outcome::kDone;
     switch (part.kind) {
       case SsmlPart::Kind::kBreak:
-        if (!silence(clock_.voice_samples_of(static_cast<float>(part.break_ms) / 1000.0f)))
-          return Outcome::kStopped;
+        if (!target_.pause(static_cast<float>(part.break_ms) / 1000.0f)) return Outcome::kStopped;
         paused_ = true;
         break;
       case SsmlPart::Kind::kPhonemes:
         if (voice_.korva_front_end) {
-          outcome = speak_items({{0, part.text.text.size(), part.phonemes, true}}, part.text,
-                                part.rate, part.new_sentence);
+          outcome = speak_utterances(utterances_of({{0, part.text.text.size(), part.phonemes, true}}),
+                                     part.text, part.rate, part.new_sentence);
         } else {
           fprintf(stderr,
                   "[korva] WARNING: <phoneme> is read by the korva front-end only: its words "
@@ -91,77 +113,42 @@ Outcome SentenceRoad::speak_sentences(const SourcedText &text, float rate, bool 
 }
 
 Outcome SentenceRoad::speak_sentence(const SourcedText &written, float rate, bool new_sentence) {
-  std::vector<PhonemeItem> items;
   SourcedText normalised;
   if (request_.normalize) {
     RECORD_USER_SCOPE("korva::normalise");
-    normalised = spoken_form(written);
+    normalised = spoken_form(written, front_end_.reading_style());
   }
   const SourcedText &spoken = request_.normalize ? normalised : written;
-  if (!voice_.korva_front_end) return speak_pieces(spoken, rate, new_sentence);
-  {
-    RECORD_USER_SCOPE("korva::frontend");
-    if (!phonemize_items(spoken.text.c_str(), &items)) {
-      record_error("Phonemize failed");
-      return Outcome::kFailed;
-    }
-  }
-  // A sentence of nothing pronounceable ("123" read raw) is passed over.
-  return items.empty() ? Outcome::kDone : speak_items(items, spoken, rate, new_sentence);
-}
-
-Outcome SentenceRoad::speak_pieces(const SourcedText &spoken, float rate, bool new_sentence) {
   std::vector<Utterance> utterances;
   {
     RECORD_USER_SCOPE("korva::frontend");
-    for (std::vector<int32_t> &ids :
-         fitting_ids(front_end_, spoken.text, static_cast<size_t>(kMaxTokens))) {
-      utterances.emplace_back();
-      utterances.back().ids = std::move(ids);
-    }
+    utterances =
+        fitting_utterances(front_end_, spoken.text, static_cast<size_t>(kMaxTokens), dropped_);
   }
+  // A sentence of nothing the voice can say ("123" read raw) is passed over.
   return speak_utterances(utterances, spoken, rate, new_sentence);
-}
-
-Outcome SentenceRoad::speak_items(const std::vector<PhonemeItem> &items, const SourcedText &spoken,
-                                  float rate, bool new_sentence) {
-  return speak_utterances(utterances_of(items), spoken, rate, new_sentence);
 }
 
 Outcome SentenceRoad::speak_nothing(size_t base) {
   // Nothing to say is said as the korva front-end has always said an empty text.
-  if (voice_.korva_front_end) return speak_items({}, verbatim("", base), 1.0f, true);
+  if (voice_.korva_front_end) return speak_utterances(utterances_of({}), verbatim("", base), 1.0f, true);
   record_error("No symbol of the text is in the voice's table");
   return Outcome::kFailed;
 }
 
 Outcome SentenceRoad::speak_utterances(const std::vector<Utterance> &utterances,
                                        const SourcedText &spoken, float rate, bool new_sentence) {
-  Request request = request_;
-  request.length_scale /= rate;
-  bool first = true;
-  for (const Utterance &utterance : utterances) {
-    const bool pause = spoken_any_ && first && new_sentence && !paused_;
-    if (pause && !silence(clock_.voice_samples_of(request_.sentence_silence)))
+  for (size_t i = 0; i < utterances.size(); ++i) {
+    const Utterance &utterance = utterances[i];
+    const bool sentence = i == 0 ? new_sentence : utterance.starts_sentence;
+    if (spoken_any_ && sentence && !paused_ && !target_.pause(request_.sentence_silence))
       return Outcome::kStopped;
-    first = false;
     spoken_any_ = true;
     paused_ = false;
-    TimingSink timed(sink_, utterance, spoken, {request_.on_timing, request_.timing_user}, clock_);
-    const Outcome outcome = synthesize_ids(model_, voice_, utterance.ids, request, timed);
+    const Outcome outcome = target_.speak(utterance, spoken, rate);
     if (outcome != Outcome::kDone) return outcome;
+    if (utterance.silence_after > 0.0f && !target_.pause(utterance.silence_after))
+      return Outcome::kStopped;
   }
   return Outcome::kDone;
-}
-
-bool SentenceRoad::silence(int64_t samples) {
-  if (samples <= 0) return true;
-  const std::vector<float> zeros(static_cast<size_t>(std::min(samples, kSilenceChunk)), 0.0f);
-  sink_.begin(samples);
-  for (int64_t left = samples; left > 0; left -= kSilenceChunk) {
-    const int64_t n = std::min(left, kSilenceChunk);
-    clock_.advance(n);
-    if (!sink_.write(zeros.data(), n)) return false;
-  }
-  return true;
 }

@@ -9,12 +9,11 @@
 #include <optional>
 
 #include "api/engine-lock.h"
+#include "api/output-chain.h"
 #include "api/sentence-road.h"
-#include "audio/resample.h"
+#include "api/voice-output.h"
 #include "model/korva-vits.h"
 #include "model/wave-sink.h"
-#include "text/front-end.h"
-#include "text/tokenizer.h"
 
 namespace {
 
@@ -35,22 +34,10 @@ class SeedScope {
   bool own_;
 };
 
-constexpr int kOutputRate = 48000;
-
-// The tokenizer cuts at kMaxTokens: a cut sequence has a blank where its end id would be.
-bool was_cut(const std::vector<int32_t> &ids) {
-  return ids.size() >= static_cast<size_t>(kMaxTokens) && ids.back() != kTokenEnd;
-}
-
-// Whether the request asks for nothing the original single utterance lacks.
-bool as_one_utterance(const Request &request) {
-  return !request.split_sentences && !request.normalize && !request.ssml && !request.on_timing;
-}
-
 }  // namespace
 
-Outcome synthesize_ids(KorvaVITSImpl &model, const VoiceFacts &voice,
-                       const std::vector<int32_t> &ids, const Request &request, WaveSink &sink) {
+Outcome run_model(KorvaVITSImpl &model, const VoiceFacts &voice, const std::vector<int32_t> &ids,
+                  const Request &request, WaveSink &voice_sink) {
   const int64_t n_vocab = voice.n_vocab;
   if (ids.empty()) {
     record_error("No token ids given");
@@ -68,19 +55,25 @@ Outcome synthesize_ids(KorvaVITSImpl &model, const VoiceFacts &voice,
         torch::tensor(c10::ArrayRef<int32_t>(ids), torch::kInt).to(torch::kLong).unsqueeze(0);
     auto lengths = torch::full({1}, static_cast<int64_t>(ids.size()), torch::kLong);
     const SeedScope seed(request.seed);
-    // The one place where the output rate is settled: the voice's own, or 48 kHz.
-    std::optional<ResampleSink> resampled;
-    if (voice.sample_rate != kOutputRate && !request.native_rate)
-      resampled.emplace(voice.sample_rate, kOutputRate, sink);
-    WaveSink &out = resampled ? static_cast<WaveSink &>(*resampled) : sink;
     const bool done =
         model.synthesize(ids_tensor, lengths, request.noise_scale, request.noise_scale_w,
-                         request.length_scale, out, ChunkSizes{}, request.speaker);
+                         request.length_scale, voice_sink, ChunkSizes{}, request.speaker);
     return done ? Outcome::kDone : Outcome::kStopped;
   } catch (const std::exception &e) {
     record_error("Inference: %s", e.what());
   } catch (...) {
     record_error("Inference: unknown error");
+  }
+  return Outcome::kFailed;
+}
+
+Outcome synthesize_ids(KorvaVITSImpl &model, const VoiceFacts &voice,
+                       const std::vector<int32_t> &ids, const Request &request, WaveSink &sink) {
+  try {
+    OutputChain chain(request, sink);
+    return run_model(model, voice, ids, request, chain.voice_side());
+  } catch (const std::exception &e) {
+    record_error("Inference: %s", e.what());
   }
   return Outcome::kFailed;
 }
@@ -92,23 +85,10 @@ Outcome synthesize_text(KorvaVITSImpl &model, const VoiceFacts &voice, const Fro
   const SeedScope seed(request.seed);
   Request counted = request;
   counted.seed.reset();
-  if (as_one_utterance(request)) {
-    std::vector<int32_t> ids;
-    try {
-      RECORD_USER_SCOPE("korva::frontend");
-      ids = front_end.ids(text);
-    } catch (const std::exception &e) {
-      record_error("%s", e.what());
-      return Outcome::kFailed;
-    }
-    if (ids.size() <= static_cast<size_t>(kMaxTokens) && !was_cut(ids))
-      return synthesize_ids(model, voice, ids, counted, sink);
-    fprintf(stderr, "[korva] Text over %d token ids: spoken sentence by sentence\n", kMaxTokens);
-    counted.split_sentences = true;
-  }
   try {
-    SentenceRoad road(model, voice, front_end, counted, sink);
-    return request.ssml ? road.speak_ssml(text) : road.speak_text(text, 0);
+    VoiceOutput output(model, voice, counted, sink);
+    SentenceRoad road(voice, front_end, counted, output);
+    return reads_whole_text(request) ? road.speak_whole(text) : road.speak(text);
   } catch (const std::exception &e) {  // the model's own errors are reported where they arise
     record_error("Text: %s", e.what());
   }

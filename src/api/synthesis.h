@@ -21,3 +21,8 @@ Outcome synthesize_text(KorvaVITSImpl &model, const VoiceFacts &voice, const Fro
 // voice's vocabulary are refused.
 Outcome synthesize_ids(KorvaVITSImpl &model, const VoiceFacts &voice,
                        const std::vector<int32_t> &ids, const Request &request, WaveSink &sink);
+
+// One utterance's ids through the model into `voice_sink`, at the voice's own
+// rate: the part of both roads after the front-end.
+Outcome run_model(KorvaVITSImpl &model, const VoiceFacts &voice, const std::vector<int32_t> &ids,
+                  const Request &request, WaveSink &voice_sink);

@@ -10,23 +10,27 @@ bool TimingSink::emit(int kind, const std::string &text, TextSpan source, int64_
   timing.text = text.c_str();
   timing.text_offset = static_cast<int>(source.offset);
   timing.text_length = static_cast<int>(source.length);
-  timing.start_sample = clock_.output_position(start);
-  timing.end_sample = clock_.output_position(end);
+  timing.start_sample = start;
+  timing.end_sample = end;
   return target_.callback(&timing, target_.user) == 0;
 }
 
 void TimingSink::durations(const std::vector<int64_t> &frames_per_id, int64_t samples_per_frame) {
   if (!target_.callback) return;
-  // Voice sample where each id starts, and where the last ends.
+  // Output sample where each id starts, and where the last ends: voice samples
+  // from the utterance's start, mapped as the resampler maps them.
   std::vector<int64_t> starts(frames_per_id.size() + 1, clock_.now());
-  for (size_t j = 0; j < frames_per_id.size(); ++j)
-    starts[j + 1] = starts[j] + frames_per_id[j] * samples_per_frame;
-  // Symbol k is id 2 + 2k; a word runs from its first symbol to its last.
+  int64_t voice_samples = 0;
+  for (size_t j = 0; j < frames_per_id.size(); ++j) {
+    voice_samples += frames_per_id[j] * samples_per_frame;
+    starts[j + 1] = clock_.now() + clock_.output_samples_of_voice(voice_samples);
+  }
+  // A symbol runs over its own id; a word from its first symbol to its last.
   const auto symbol_start = [&](size_t k) {
-    return starts[std::min(2 + 2 * k, frames_per_id.size())];
+    return starts[std::min(utterance_.id_of_symbol(k), frames_per_id.size())];
   };
   const auto symbol_end = [&](size_t k) {
-    return starts[std::min(3 + 2 * k, frames_per_id.size())];
+    return starts[std::min(utterance_.id_of_symbol(k) + 1, frames_per_id.size())];
   };
   for (const UtteranceWord &word : utterance_.words) {
     const TextSpan spoken{word.offset, word.length};
@@ -38,6 +42,7 @@ void TimingSink::durations(const std::vector<int64_t> &frames_per_id, int64_t sa
       return;
     }
     for (size_t k = word.first_symbol; k <= last; ++k) {
+      if (utterance_.symbols[k] == " ") continue;  // a space inside a word joined in speech
       if (!emit(KORVA_TIMING_PHONEME, utterance_.symbols[k], source, symbol_start(k),
                 symbol_end(k))) {
         stopped_ = true;
@@ -48,7 +53,5 @@ void TimingSink::durations(const std::vector<int64_t> &frames_per_id, int64_t sa
 }
 
 bool TimingSink::write(const float *samples, int64_t count) {
-  if (stopped_) return false;
-  clock_.advance(count);
-  return out_.write(samples, count);
+  return !stopped_ && out_.write(samples, count);
 }

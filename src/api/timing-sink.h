@@ -1,7 +1,7 @@
 #pragma once
-// Passes one utterance's audio on to the request's sink and, as soon as the
-// model has fixed its durations, hands the caller where each of its words and
-// phonemes lies in the request's audio.
+// Passes one utterance's audio on towards the request's output and, as soon
+// as the model has fixed its durations, hands the caller where each of its
+// words and phonemes lies in the request's audio, in output samples.
 
 #include <cstdint>
 #include <vector>
@@ -20,10 +20,10 @@ struct TimingTarget {
 
 class TimingSink : public WaveSink {
  public:
-  // `spoken` is the text the utterance's words point into; `clock` is at the
-  // utterance's first sample and is advanced by every sample passed on.
+  // `spoken` is the text the utterance's words point into; `clock` stands at
+  // the utterance's first output sample when the durations arrive.
   TimingSink(WaveSink &out, const Utterance &utterance, const SourcedText &spoken,
-             TimingTarget target, SampleClock &clock)
+             TimingTarget target, const SampleClock &clock)
       : out_(out), utterance_(utterance), spoken_(spoken), target_(target), clock_(clock) {}
 
   void durations(const std::vector<int64_t> &frames_per_id, int64_t samples_per_frame) override;
@@ -37,6 +37,6 @@ class TimingSink : public WaveSink {
   const Utterance &utterance_;
   const SourcedText &spoken_;
   TimingTarget target_;
-  SampleClock &clock_;
+  const SampleClock &clock_;
   bool stopped_ = false;
 };

@@ -9,6 +9,7 @@ VoiceFacts voice_facts(const VoiceDescription &voice) {
   facts.noise_scale = voice.inference.noise_scale;
   facts.noise_scale_w = voice.inference.noise_scale_w;
   facts.length_scale = voice.inference.length_scale;
+  if (voice.front_end.sentence_silence) facts.sentence_silence = *voice.front_end.sentence_silence;
   facts.korva_front_end = voice.front_end.kind == FrontEndKind::kKorva;
   return facts;
 }

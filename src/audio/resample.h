@@ -21,6 +21,10 @@ class ResampleSink : public WaveSink {
   ResampleSink(const ResampleSink &) = delete;
   ResampleSink &operator=(const ResampleSink &) = delete;
 
+  // Handed on as they are: frames and samples per frame are the input's.
+  void durations(const std::vector<int64_t> &frames_per_id, int64_t samples_per_frame) override {
+    inner_.durations(frames_per_id, samples_per_frame);
+  }
   // Starts an utterance of total_samples input samples: the inner sink begins
   // one of output_samples(total_samples). An utterance left unfinished is dropped.
   void begin(int64_t total_samples) override;

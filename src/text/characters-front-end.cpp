@@ -2,6 +2,7 @@
 // voices trained on characters rather than phonemes.
 
 #include "text/front-end.h"
+#include "text/word-marks.h"
 
 namespace {
 
@@ -25,12 +26,35 @@ std::string lower_cased(const std::string &text) {
   return out;
 }
 
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 class CharactersFrontEnd : public FrontEnd {
  public:
   explicit CharactersFrontEnd(const FrontEndTable &table) : table_(table) {}
 
-  std::vector<int32_t> ids(const char *text) const override {
-    return framed_table_ids(lower_cased(text), table_);
+  std::vector<Utterance> utterances(std::string_view text,
+                                    DroppedSymbols &dropped) const override {
+    const std::string lower = lower_cased(std::string(text));
+    // Lower-casing keeps every byte where it was: a word is a run between
+    // spaces, the marks at its ends apart.
+    PhonemeText letters;
+    for (size_t i = 0; i < lower.size();) {
+      size_t end = i;
+      while (end < lower.size() && is_space(lower[end]) == is_space(lower[i])) ++end;
+      const std::string_view text(lower);
+      if (is_space(lower[i])) {
+        letters.append(text.substr(i, end - i));
+      } else {
+        const TextSpan core = word_core(text, {i, end - i});
+        letters.append(text.substr(i, core.offset - i));
+        letters.append(text.substr(core.offset, core.length), core);
+        letters.append(text.substr(core.end(), end - core.end()));
+      }
+      i = end;
+    }
+    Utterance utterance = letters.utterance(table_, dropped);
+    if (utterance.symbols.empty()) return {};
+    return {std::move(utterance)};
   }
 
  private:

@@ -63,6 +63,12 @@ class CoreReader {
       read_word(s.substr(0, n), out_);
       return took(Piece::kWord, n);
     }
+    // "10^3", "2^-8": a power.
+    if (s[0] == '^' && last_ == Piece::kNumber && s.size() > 1 &&
+        starts_number(s.substr(1), true)) {
+      out_.add("to the power of");
+      return took(Piece::kOther, 1);
+    }
     // "3:45-4:15", "pages 5-10" across pieces: a range.
     if (s[0] == '-' && last_ == Piece::kNumber && s.size() > 1 && is_digit(s[1])) {
       out_.add("to");

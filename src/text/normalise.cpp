@@ -41,7 +41,7 @@ bool is_dash(std::string_view core) {
 // order they are tried; a chunk none of them takes is read on its own.
 using PhraseReader = Taken (*)(const Cursor &, Spoken &);
 constexpr PhraseReader kPhraseReaders[] = {
-    read_abbreviation,          read_named_date,    read_time_phrase,
+    read_abbreviation,          read_named_date,    read_year_phrase,   read_time_phrase,
     read_telephone_phrase,      read_money_phrase,  read_measure_phrase,
     read_mixed_fraction_phrase, read_dotted_phrase, read_roman_numeral};
 

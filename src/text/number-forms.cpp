@@ -12,6 +12,10 @@ namespace {
 constexpr uint64_t kFirstYear = 1100;
 constexpr uint64_t kLastYear = 2099;
 
+// Words after which a number of the eleventh century is a year: "born in 1066".
+constexpr std::string_view kBeforeYears[] = {"in",     "since", "until", "till",  "by",
+                                             "before", "after", "circa", "around", "year"};
+
 bool is_year(const Numeral &n) {
   if (n.sign || n.grouped || !n.fraction.empty() || n.integer.size() != 4) return false;
   const uint64_t value = *parse_digits(n.integer);
@@ -182,4 +186,21 @@ Taken read_measure_phrase(const Cursor &cursor, Spoken &out) {
   }
   out.add((second ? *second : *n).is_one() ? unit->one : unit->many);
   return {2, false};
+}
+
+Taken read_year_phrase(const Cursor &cursor, Spoken &out) {
+  const Chunk &chunk = cursor.chunk();
+  const Chunk *previous = cursor.peek(-1);
+  if (chunk.core.size() != 4 || count_digits(chunk.core) != 4 || !chunk.lead.empty() || !previous ||
+      !previous->trail.empty())
+    return {};
+  const uint64_t value = *parse_digits(chunk.core);
+  if (value < 1000 || value >= kFirstYear) return {};
+  for (const std::string_view word : kBeforeYears) {
+    if (equals_folded(previous->core, word)) {
+      out.add(year_words(value));
+      return {1, false};
+    }
+  }
+  return {};
 }

@@ -27,3 +27,8 @@ Taken read_mixed_fraction_phrase(const Cursor &cursor, Spoken &out);
 // A number (or range) that takes a whole chunk, and a unit that takes the
 // next ("5 km", "1.5 kg", "10-20 °C").
 Taken read_measure_phrase(const Cursor &cursor, Spoken &out);
+
+// A bare number from 1000 to 1099 after a word that dates ("in", "since",
+// "by", ...): a year, "born in 1066" -> "ten sixty-six". (From 1100 on, a bare
+// number is a year anyway.)
+Taken read_year_phrase(const Cursor &cursor, Spoken &out);

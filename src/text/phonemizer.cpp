@@ -1,14 +1,12 @@
 #include "text/phonemizer.h"
 
-#include <espeak-ng/speak_lib.h>
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "text/espeak-ng.h"
 #include "text/lexicon.h"
 #include "text/log-echo.h"
 
@@ -16,31 +14,7 @@ namespace {
 
 int initialized = 0;
 
-// espeak-ng 1.51 starts an event thread in every espeak_Initialize, in the
-// synchronous mode too, and espeak_Terminate can miss that thread's wake-up
-// and wait for it for ever. So espeak-ng is started once per process and never
-// terminated; a later load with another data directory starts it again over
-// the running one (that leaves one idle thread behind).
-bool espeak_running = false;
-std::string espeak_started_from;  // the data directory, "" for the default
-
 constexpr size_t kMaxWordBytes = 254;
-
-bool is_regular_file(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// espeak-ng falls back to its default location when the directory does not
-// exist, and reports the sample rate of an earlier start when a later one
-// finds no data; checking the files it loads first catches both.
-bool has_phoneme_data(const char *dir) {
-  struct stat st;
-  if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  for (const char *name : {"phontab", "phonindex", "phondata", "intonations"})
-    if (!is_regular_file(std::string(dir) + "/" + name)) return false;
-  return true;
-}
 
 bool is_word_byte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '\'' || c == '-';
@@ -103,8 +77,9 @@ struct WordCounts {
   int unpronounceable = 0;
 };
 
-// The pronunciation of one word (lexicon first), or nullptr after a warning.
-const char *pronounce(const char *word, WordCounts &counts) {
+// The pronunciation of one word (lexicon first; `espeak` holds espeak-ng's),
+// or nullptr after a warning.
+const char *pronounce(const char *word, WordCounts &counts, std::string &espeak) {
   char lower[kMaxWordBytes + 1];
   size_t n = 0;
   for (; word[n]; ++n) lower[n] = (word[n] >= 'A' && word[n] <= 'Z') ? word[n] + 32 : word[n];
@@ -114,11 +89,10 @@ const char *pronounce(const char *word, WordCounts &counts) {
     ++counts.lexicon;
     return pron;
   }
-  const void *text = word;
-  const char *pron = espeak_TextToPhonemes(&text, espeakCHARS_UTF8, 2);
-  if (pron && *pron) {
+  espeak = espeak_word_ipa(word, "en-us");
+  if (!espeak.empty()) {
     ++counts.espeak;
-    return pron;
+    return espeak.c_str();
   }
   if (++counts.unpronounceable <= kMaxWarnings)
     std::fprintf(stderr, "[phonemize] WARNING: no pronunciation for '%s'\n",
@@ -144,7 +118,8 @@ bool walk_items(const char *text, WordCounts &counts, Emit emit) {
         ++n;
       }
       word[n] = '\0';
-      const char *pron = pronounce(word, counts);
+      std::string espeak;
+      const char *pron = pronounce(word, counts, espeak);
       if (pron && !emit(static_cast<size_t>(p - text), n, pron, std::strlen(pron), true))
         return false;
       p += n;
@@ -160,29 +135,13 @@ bool walk_items(const char *text, WordCounts &counts, Emit emit) {
 
 int phonemizer_init(const char *espeak_data_path) {
   if (initialized) return 0;
-  const std::string from = espeak_data_path ? espeak_data_path : "";
-  if (!espeak_running || from != espeak_started_from) {
-    constexpr int kDontExit = espeakINITIALIZE_DONT_EXIT;  // 1.51 exits the process on bad data
-    const bool data_ok = !espeak_data_path || has_phoneme_data(espeak_data_path);
-    // Phoneme conversion needs no audio: the synchronous mode starts no audio thread.
-    const int sample_rate =
-        data_ok ? espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, espeak_data_path, kDontExit) : -1;
-    // 0 means nothing was loaded: with the don't-exit option a failed start returns normally.
-    if (sample_rate == -1 || sample_rate == 0) {
-      std::fprintf(stderr, "[phonemize] Failed to initialize espeak-ng%s%s\n",
-                   data_ok ? "" : ": no phoneme data in ", data_ok ? "" : espeak_data_path);
-      return -1;
-    }
-    espeak_running = true;
-    espeak_started_from = from;
-  }
-  espeak_SetVoiceByName("en-us");
+  if (!espeak_start(espeak_data_path)) return -1;
   initialized = 1;
   std::fprintf(stderr, "[phonemize] Initialized (gruut lexicon: 124K words, espeak-ng fallback)\n");
   return 0;
 }
 
-// espeak-ng stays up (see espeak_running): only this front-end's state ends.
+// espeak-ng stays up (see espeak-ng.cpp): only this front-end's state ends.
 void phonemizer_shutdown() { initialized = 0; }
 
 char *phonemize(const char *text) {

@@ -50,10 +50,15 @@ bool is_abbreviation(const std::string &word) {
   return false;
 }
 
-// Titles stand before a name: a capital after them starts no sentence.
+// Titles stand before a name (or, Jr. Sr. Esq., after one and before more of
+// it): a capital after them starts no sentence.
+constexpr const char *kTitles[] = {"mr",  "mrs", "ms",  "dr",  "prof", "st", "lt",  "capt", "gen",
+                                   "col", "maj", "sgt", "rev", "ft",   "hon", "jr", "sr",  "esq"};
+
 bool is_title(const std::string &word) {
-  return word == "mr" || word == "mrs" || word == "ms" || word == "dr" || word == "prof" ||
-         word == "st";
+  for (const char *title : kTitles)
+    if (word == title) return true;
+  return false;
 }
 
 // Whether the terminator run ending at `run_end` ends the sentence, the next

@@ -1,10 +1,13 @@
 #include "text/spoken-form.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "text/normalise.h"
+#include "text/word-marks.h"
 
 namespace {
 
@@ -33,17 +36,14 @@ std::string key_of(const std::string &text, TextSpan word) {
   return key;
 }
 
-}  // namespace
+// Each spoken word's written words [first, last).
+using Sources = std::vector<std::pair<size_t, size_t>>;
 
-SourcedText spoken_form(const SourcedText &written) {
-  const std::string spoken = normalise_text(written.text);
-  const auto written_words = words_of(written.text);
-  const auto spoken_words = words_of(spoken);
+Sources sources_of(const std::string &written, const std::vector<TextSpan> &written_words,
+                   const std::string &spoken, const std::vector<TextSpan> &spoken_words) {
   std::vector<std::string> written_keys;
-  for (const TextSpan &w : written_words) written_keys.push_back(key_of(written.text, w));
-
-  // Each spoken word's written words [first, last).
-  std::vector<std::pair<size_t, size_t>> source(spoken_words.size());
+  for (const TextSpan &w : written_words) written_keys.push_back(key_of(written, w));
+  Sources source(spoken_words.size());
   size_t next = 0;     // first written word not yet matched
   size_t pending = 0;  // first spoken word not yet given a source
   const auto settle = [&](size_t upto, size_t first, size_t last) {
@@ -74,16 +74,25 @@ SourcedText spoken_form(const SourcedText &written) {
     next = match + 1;
   }
   settle(spoken_words.size(), next, written_words.size());
+  return source;
+}
 
+// The written bytes of written words [first, last).
+TextSpan written_span(const std::vector<TextSpan> &words, size_t first, size_t last) {
+  return {words[first].offset, words[last - 1].end() - words[first].offset};
+}
+
+// The spoken form as the normaliser wrote it, each word standing for its written words.
+SourcedText normalised_form(const SourcedText &written, const std::vector<TextSpan> &written_words,
+                            const std::string &spoken, const std::vector<TextSpan> &spoken_words,
+                            const Sources &source) {
   SourcedText out;
   size_t at = 0;
   for (size_t i = 0; i < spoken_words.size(); ++i) {
     const auto [first, last] = source[i];
-    const TextSpan from =
-        first < last
-            ? written.source_of({written_words[first].offset,
-                                 written_words[last - 1].end() - written_words[first].offset})
-            : TextSpan{};
+    const TextSpan from = first < last
+                              ? written.source_of(written_span(written_words, first, last))
+                              : TextSpan{};
     const std::string_view word =
         std::string_view(spoken).substr(spoken_words[i].offset, spoken_words[i].length);
     // The space before a word goes with it.
@@ -101,4 +110,104 @@ SourcedText spoken_form(const SourcedText &written) {
     at = spoken_words[i].end();
   }
   return out;
+}
+
+// The spoken form with the written text's marks: written words the normaliser
+// left alone (and marks it had nothing to say for) as written; the words it
+// made between the written marks around what they read.
+class MarkedForm {
+ public:
+  MarkedForm(const SourcedText &written, const std::vector<TextSpan> &written_words)
+      : written_(written), words_(written_words) {}
+
+  void add_made(const std::vector<std::string_view> &made, size_t first, size_t last) {
+    add_written_before(first);
+    const TextSpan from = written_.source_of(written_span(words_, std::min(first, words_.size() - 1),
+                                                         std::max(last, first + 1)));
+    if (first < next_ || last <= first) {  // words the normaliser put in between
+      for (const std::string_view word : made) add(without_marks(word), from);
+      return;
+    }
+    const TextSpan core_first = word_core(written_.text, words_[first]);
+    const TextSpan core_last = word_core(written_.text, words_[last - 1]);
+    std::string text(written_.text, words_[first].offset, core_first.offset - words_[first].offset);
+    for (size_t k = 0; k < made.size(); ++k) {
+      text += k + 1 < made.size() ? made[k] : without_marks(made[k]);
+      if (k + 1 < made.size()) text += ' ';
+    }
+    std::string_view trail =
+        std::string_view(written_.text).substr(core_last.end(), words_[last - 1].end() - core_last.end());
+    // A period the normaliser read as an abbreviation's ("Dr.", "U.S.") is not a stop.
+    if (!trail.empty() && trail[0] == '.' && (made.empty() || made.back().back() != '.'))
+      trail.remove_prefix(1);
+    add(text + std::string(trail), from);
+    next_ = last;
+  }
+
+  void add_written_before(size_t end) {
+    for (; next_ < std::min(end, words_.size()); ++next_) {
+      if (!out_.text.empty()) out_.append_standing_for(" ", written_.source_of(words_[next_]));
+      const SourcedText kept = written_.slice(words_[next_]);
+      out_.text += kept.text;
+      out_.origin.insert(out_.origin.end(), kept.origin.begin(), kept.origin.end());
+    }
+  }
+
+  SourcedText take() {
+    add_written_before(words_.size());
+    return std::move(out_);
+  }
+
+ private:
+  static std::string_view without_marks(std::string_view word) {
+    while (!word.empty() && std::strchr(".,;:!?", word.back())) word.remove_suffix(1);
+    return word;
+  }
+
+  void add(std::string_view text, TextSpan from) {
+    if (text.empty()) return;
+    if (!out_.text.empty()) out_.append_standing_for(" ", from);
+    out_.append_standing_for(text, from);
+  }
+
+  const SourcedText &written_;
+  const std::vector<TextSpan> &words_;
+  SourcedText out_;
+  size_t next_ = 0;  // the first written word not yet given out
+};
+
+SourcedText marked_form(const SourcedText &written, const std::vector<TextSpan> &written_words,
+                        const std::string &spoken, const std::vector<TextSpan> &spoken_words,
+                        const Sources &source) {
+  MarkedForm out(written, written_words);
+  for (size_t i = 0; i < spoken_words.size();) {
+    size_t j = i + 1;
+    while (j < spoken_words.size() && source[j] == source[i]) ++j;
+    const auto [first, last] = source[i];
+    const bool same = j == i + 1 && last == first + 1 &&
+                      key_of(spoken, spoken_words[i]) == key_of(written.text, written_words[first]);
+    if (same) {
+      out.add_written_before(last);
+    } else {
+      std::vector<std::string_view> made;
+      for (size_t k = i; k < j; ++k)
+        made.push_back(std::string_view(spoken).substr(spoken_words[k].offset, spoken_words[k].length));
+      out.add_made(made, first, last);
+    }
+    i = j;
+  }
+  return out.take();
+}
+
+}  // namespace
+
+SourcedText spoken_form(const SourcedText &given, const ReadingStyle &style) {
+  const SourcedText written = style.own_writing_out ? style.own_writing_out(given) : given;
+  const std::string spoken = normalise_text(written.text);
+  const auto written_words = words_of(written.text);
+  const auto spoken_words = words_of(spoken);
+  const Sources source = sources_of(written.text, written_words, spoken, spoken_words);
+  if (style.marks_as_written)
+    return marked_form(written, written_words, spoken, spoken_words, source);
+  return normalised_form(written, written_words, spoken, spoken_words, source);
 }

@@ -15,15 +15,26 @@
 struct UtteranceWord {
   size_t offset = 0;  // of the word in the text its items came from, bytes
   size_t length = 0;
-  size_t first_symbol = 0;  // symbol k is framed id 2 + 2k
+  size_t first_symbol = 0;
   size_t n_symbols = 0;
 };
 
 struct Utterance {
-  std::string phonemes;              // the items joined
-  std::vector<int32_t> ids;          // framed, at most kMaxTokens
+  std::string phonemes;              // as the front-end wrote them
+  std::vector<int32_t> ids;          // framed
   std::vector<std::string> symbols;  // each symbol that has an id, in order
   std::vector<UtteranceWord> words;  // words with at least one symbol, in order
+  // Symbol k is framed id first_symbol_id + k * ids_per_symbol (the korva
+  // framing: start, blank, then a blank after each symbol).
+  size_t first_symbol_id = 2;
+  size_t ids_per_symbol = 2;
+  // A sentence of the voice's own pipeline starts here (the request's sentence
+  // silence goes before it), and seconds of silence the voice wants after it.
+  bool starts_sentence = false;
+  float silence_after = 0.0f;
+
+  // The framed id of symbol k.
+  size_t id_of_symbol(size_t k) const { return first_symbol_id + k * ids_per_symbol; }
 };
 
 // Most symbols one utterance holds: two ids each, with the start and end framing.

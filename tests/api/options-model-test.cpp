@@ -122,7 +122,8 @@ TEST_F(Options, EveryBadOptionIsAClearErrorAndTheEngineStaysUsable) {
       {"speaker name", [](korva_options &o) { o.speaker_name = "bob"; },
        "unknown speaker name 'bob': the voice names no speakers"},
       {"seed -2", [](korva_options &o) { o.seed = -2; }, "seed must be 0 to 2147483647"},
-      {"silence", [](korva_options &o) { o.sentence_silence = -1.0f; }, "sentence_silence must be"},
+      {"silence NaN", [](korva_options &o) { o.sentence_silence = NAN; }, "sentence_silence must be"},
+      {"silence 61", [](korva_options &o) { o.sentence_silence = 61.0f; }, "sentence_silence must be"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -172,6 +173,46 @@ TEST_F(Options, FramedIdsSpeakAsTheTextTheyComeFrom) {
   EXPECT_TRUE(contains(log, "Token id 49 at position 2 is outside the voice's vocabulary of 49"))
       << log;
   EXPECT_TRUE(contains(log, "No token ids given")) << log;
+}
+
+TEST_F(Options, TextToIdsGivesTheIdsSynthesisSpeaks) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_text_to_ids("Hi.", nullptr), nullptr);
+  EXPECT_STREQ(korva_last_error(), "Not loaded");
+  testing::internal::GetCapturedStderr();
+  load();
+  korva_options options = defaults();
+  testing::internal::CaptureStderr();
+  korva_text_ids *read = korva_text_to_ids("Hi. Dr. Smith paid $5.", &options);
+  testing::internal::GetCapturedStderr();
+  ASSERT_NE(read, nullptr) << korva_last_error();
+  // One utterance per sentence, the title no sentence end, the amount in words.
+  ASSERT_EQ(read->n_utterances, 2);
+  EXPECT_EQ(std::vector<int32_t>(read->utterances[0].ids, read->utterances[0].ids + read->utterances[0].n_ids),
+            (std::vector<int32_t>{2, 3, 9, 3, 4, 3, 33, 3, 42, 3, 45, 3, 1}));
+  EXPECT_NE(std::string(read->utterances[1].phonemes).find("dˈɑktɚ"), std::string::npos)
+      << read->utterances[1].phonemes;
+
+  // The second sentence's ids speak as the sentence does in a request of its own.
+  options.seed = 2;
+  std::vector<float> from_ids, from_text;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(korva_synthesize_ids(read->utterances[1].ids, read->utterances[1].n_ids, &options,
+                                 collect, &from_ids),
+            0);
+  ASSERT_EQ(korva_synthesize("Dr. Smith paid $5.", &options, collect, &from_text), 0);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(from_ids, from_text);
+  korva_text_ids_free(read);
+  korva_text_ids_free(nullptr);
+
+  options.speaker = 3;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(korva_text_to_ids("Hi.", &options), nullptr);
+  EXPECT_EQ(korva_text_to_ids(nullptr, nullptr), nullptr);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(contains(log, "Bad options: speaker 3 out of range")) << log;
+  EXPECT_TRUE(contains(log, "No text given")) << log;
 }
 
 TEST_F(Options, VoiceInfoDescribesTheLoadedVoice) {

@@ -160,6 +160,17 @@ def check_phonemize(c):
     r = c.run(["phonemize", "--espeak-data", c.path("no-such-dir"), "hi"])
     c.expect(r.returncode == 1 and r.stderr.rstrip().endswith(b"korva: cannot initialise espeak-ng"),
              "phonemize: bad --espeak-data fails", r)
+    c.expect_failure(["phonemize", "--raw-text", "hi"], 2, "--raw-text and --ssml need a voice (-m)")
+
+
+def check_phonemize_voice(c, archive):
+    # Per utterance as the voice reads the text: normalised, sentence by sentence.
+    r = c.run(["phonemize", "-m", archive, "Hello, world! Dr. Smith paid $5."])
+    lines = r.stdout.decode().splitlines()
+    c.expect(r.returncode == 0 and len(lines) == 4 and f"{lines[0]}\n{lines[1]}\n" == f"{HELLO_IPA}\n{HELLO_IDS}\n"
+             and "fˈaɪv dˈɑlɚz" in lines[2], "phonemize -m: the voice's utterances, two lines each", r)
+    r = c.run(["phonemize", "-m", archive, "--raw-text", "$5"])
+    c.expect(r.returncode == 0 and r.stdout == b"\n2 3 1\n", "phonemize -m --raw-text: the text as written", r)
 
 
 def check_normalise(c):
@@ -314,6 +325,7 @@ def main():
             print(f"SKIPPED: no voice archive at {args.archive} (shared golden data absent)")
             return 77
         check_inspect_voice(c, args.archive)
+        check_phonemize_voice(c, args.archive)
         check_speak(c, args.archive)
         check_readme_example(c, args.archive, args.readme_example)
 

@@ -217,28 +217,34 @@ class OtherLayouts(Problems):
         for name, t in converted.items():
             self.assertTrue(torch.equal(t, expected[name]), name)
 
-    def piper_files(self, shape, spelling, with_sizes):
+    def piper_files(self, shape, spelling, with_sizes, **config_extra):
         state, config = fx.load_vits(*generated(shape))
         checkpoint, voice = fx.piper(state, config, spelling, with_sizes)
+        for key, value in config_extra.items():  # merged into the config's own sections
+            voice.setdefault(key, {}).update(value)
         torch.save(checkpoint, path(f"{shape}-piper.ckpt"))
         fx.write_json(path(f"{shape}-piper.onnx.json"), voice)
         return path(f"{shape}-piper.ckpt"), path(f"{shape}-piper.onnx.json")
 
     def test_piper(self):
-        tensors, voice, stdout = self.cli("--from-piper", *self.piper_files("ljs", "parametrizations", True),
-                                          "piper.pt")
+        silences = {"sentence_silence": 0.3, "phoneme_silence": {"ə": 0.1}}
+        files = self.piper_files("ljs", "parametrizations", True, inference=silences, phoneme_map={"ɐ": ["ə"]})
+        tensors, voice, stdout = self.cli("--from-piper", *files, "piper.pt")
         self.assert_same_tensors("ljs", tensors)
         self.assertIn("model_d (1)", stdout)
         front_end = voice["front_end"]
         self.assertEqual((front_end["blank"], front_end["start"], front_end["end"]), (0, 1, 2))
         self.assertEqual((front_end["kind"], front_end["language"]), ("piper", "en-gb"))
         self.assertEqual(front_end["symbols"]["b"], [5, 6])
+        self.assertEqual((front_end["phoneme_map"], front_end["sentence_silence"], front_end["phoneme_silence"]),
+                         ({"ɐ": ["ə"]}, 0.3, {"ə": 0.1}))
         self.assertEqual(voice["inference"], {"noise_scale": 0.6, "noise_scale_w": 0.7, "length_scale": 1.2})
         self.assertEqual(voice["decoder"]["upsample_rates"], [8, 8, 2, 2])
 
         # sizes left to Piper's defaults: its medium quality, the piper shapes
         multi = voice_conversion.convert(piper_layout, *self.piper_files("piper-multi", "weight_g/v", False))
         self.assert_same_tensors("piper-multi", dict(multi.tensors))
+        self.assertNotIn("phoneme_silence", multi.voice["front_end"])  # the config gives none
         self.assertEqual(multi.voice["speakers"], {"n_speakers": 4, "gin_channels": 512, "names": {
             "speaker0": 0, "speaker1": 1, "speaker2": 2, "speaker3": 3}})
 

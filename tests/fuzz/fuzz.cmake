@@ -8,6 +8,7 @@ set(korva_fuzz_targets
   "phonemizer korva_text"
   "normalise korva_text"       # the text normaliser
   "ssml korva_text"            # the SSML reader
+  "front-ends korva_text"      # the espeak, piper and characters front-ends
 )
 foreach(entry ${korva_fuzz_targets})
   separate_arguments(entry)

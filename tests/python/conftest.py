@@ -22,3 +22,20 @@ def voice():
 @pytest.fixture
 def voice_path(voice):
     return voice.path
+
+
+@pytest.fixture
+def open_own():
+    """Opens voices of the test's own, closing the shared one first (the engine
+    holds one voice at a time) and the test's own at its end."""
+    opened = []
+
+    def open_voice(path):
+        if _current.get("voice") is not None:
+            _current["voice"].close()
+        opened.append(korva.Voice(path))
+        return opened[-1]
+
+    yield open_voice
+    for voice in opened:
+        voice.close()

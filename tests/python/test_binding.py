@@ -26,7 +26,7 @@ def test_options_struct_matches_the_library():
     assert (defaults.speaker, defaults.speaker_name, defaults.seed) == (0, None, SEED_NEXT)
     assert (defaults.native_rate, defaults.normalize, defaults.ssml, defaults.split_sentences) == (
         0, 1, 0, 1)
-    assert defaults.sentence_silence == pytest.approx(0.2)
+    assert defaults.sentence_silence == -1.0  # the voice's own
     assert not defaults.on_timing and defaults.timing_user is None
 
 

@@ -34,62 +34,24 @@ TEST(FrontEnd, FramesAsTheTableSays) {
   EXPECT_EQ(frame_symbols({5, 6}, table), (Ids{1, 5, 6, 2}));
 }
 
-TEST(FrontEnd, CharactersAreLowerCasedAndUnknownOnesDropped) {
+TEST(FrontEnd, CharactersAreLowerCasedUnknownOnesDroppedOnceAndWordsKept) {
   const auto front_end = make_front_end(table_of(FrontEndKind::kCharacters, {"a", "b", " ", "é"}));
+  DroppedSymbols dropped;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(front_end->ids("Ab É!"), (Ids{0, 1, 0, 2, 0, 3, 0, 4, 0}));
+  const auto utterances = front_end->utterances("Ab É! ba!", dropped);
   const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_NE(log.find("symbol '!' is not in the voice's table"), std::string::npos) << log;
-  EXPECT_THROW(front_end->ids("???"), std::runtime_error);
-}
-
-class EspeakFrontEnd : public testing::Test {
- protected:
-  void SetUp() override {
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(phonemizer_init(nullptr), 0);
-    testing::internal::GetCapturedStderr();
-  }
-  void TearDown() override { phonemizer_shutdown(); }
-
-  // The text through a table of every code point the IPA of `text` uses, read back as text.
-  static std::string phonemes(const std::string &text) {
-    std::vector<std::string> symbols = {" ", ",", ".", "!", "?", "\""};
-    for (const char *ipa = "abdefhijklmnoprstuvwzæðŋɑɔəɚɛɜɡɪɹɾʃʊʌʒθˈˌːᵻɐ"; *ipa;) {
-      const std::string s(ipa);
-      const size_t n = utf8_length(s, 0);
-      symbols.push_back(s.substr(0, n));
-      ipa += n;
-    }
-    FrontEndTable table = table_of(FrontEndKind::kEspeak, symbols);
-    table.blank.reset();
-    testing::internal::CaptureStderr();
-    const Ids ids = make_front_end(table)->ids(text.c_str());
-    testing::internal::GetCapturedStderr();
-    std::string out;
-    for (const int32_t id : ids) out += symbols[static_cast<size_t>(id - 1)];
-    return out;
-  }
-};
-
-TEST_F(EspeakFrontEnd, KeepsPunctuationBetweenClausesAndStress) {
-  const std::string ipa = phonemes("Hello,   world!");
-  EXPECT_NE(ipa.find(", "), std::string::npos) << ipa;
-  EXPECT_EQ(ipa.back(), '!') << ipa;
-  EXPECT_NE(ipa.find("ˈ"), std::string::npos) << ipa;
-  EXPECT_EQ(ipa.find("  "), std::string::npos) << ipa;
-}
-
-TEST_F(EspeakFrontEnd, ExpandsAbbreviationsAndRemovesAccents) {
-  EXPECT_EQ(phonemes("Dr. Smith"), phonemes("doctor smith"));
-  EXPECT_EQ(phonemes("Mrs. Café"), phonemes("misess cafe"));
-  EXPECT_EQ(phonemes("“Hi”"), phonemes("\"hi\""));
-}
-
-TEST_F(EspeakFrontEnd, RefusesAnUnknownLanguage) {
-  FrontEndTable table = table_of(FrontEndKind::kEspeak, {"a"});
-  table.language = "no-such-language";
-  EXPECT_THROW(make_front_end(table), std::runtime_error);
+  ASSERT_EQ(utterances.size(), 1u);
+  EXPECT_EQ(utterances[0].ids, (Ids{0, 1, 0, 2, 0, 3, 0, 4, 0, 3, 0, 2, 0, 1, 0}));
+  // One warning for the two exclamation marks.
+  EXPECT_EQ(log, "[frontend] WARN: symbol '!' is not in the voice's table, dropped\n");
+  // Words are runs between spaces, pointing at the text; symbol k is id 1 + 2k.
+  ASSERT_EQ(utterances[0].words.size(), 3u);
+  EXPECT_EQ(utterances[0].words[1].offset, 3u);
+  EXPECT_EQ(utterances[0].words[1].length, 2u);  // "É", its mark apart
+  EXPECT_EQ(utterances[0].id_of_symbol(utterances[0].words[1].first_symbol), 7u);
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(front_end->utterances("???", dropped).empty());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "[frontend] WARN: symbol '?' is not in the voice's table, dropped\n");
 }
 
 }  // namespace

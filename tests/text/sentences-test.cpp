@@ -40,6 +40,10 @@ TEST(Sentences, GoOnAfterAbbreviationsInitialsDecimalsAndEllipses) {
             (Lines{"Dr. Smith paid $5.50 at 3.45 p.m. today."}));
   EXPECT_EQ(sentences("Mr. and Mrs. Jones met St. Louis."),
             (Lines{"Mr. and Mrs. Jones met St. Louis."}));
+  EXPECT_EQ(sentences("Lt. Marsh and Capt. Lee met Gen. Ward, Col. Hay, Maj. Roe, Sgt. Kay, "
+                      "Rev. Ames and Hon. Lady Bea at Ft. Knox with Tom Hale Jr. Esq. Ann."),
+            (Lines{"Lt. Marsh and Capt. Lee met Gen. Ward, Col. Hay, Maj. Roe, Sgt. Kay, "
+                   "Rev. Ames and Hon. Lady Bea at Ft. Knox with Tom Hale Jr. Esq. Ann."}));
   EXPECT_EQ(sentences("J. R. R. Tolkien wrote it. The U.S. Army read it."),
             (Lines{"J. R. R. Tolkien wrote it.", "The U.S. Army read it."}));
   EXPECT_EQ(sentences("Fruit, e.g. apples, i.e. food, approx. 3 kg, No. 5 vs. 6."),

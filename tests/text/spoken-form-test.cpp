@@ -2,6 +2,8 @@
 
 #include "text/spoken-form.h"
 
+#include "text/english-cleaners.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,10 +12,11 @@
 namespace {
 
 // "spoken word=written words" for every spoken word.
-std::vector<std::string> sources(const std::string &written_text, size_t base = 0) {
+std::vector<std::string> sources(const std::string &written_text, size_t base = 0,
+                                 const ReadingStyle &style = {}) {
   SourcedText written;
   written.append_verbatim(written_text, base);
-  const SourcedText spoken = spoken_form(written);
+  const SourcedText spoken = spoken_form(written, style);
   std::vector<std::string> out;
   for (size_t at = 0; at < spoken.text.size();) {
     while (at < spoken.text.size() && spoken.text[at] == ' ') ++at;
@@ -47,6 +50,26 @@ TEST(SpokenForm, NumbersAtTheEdgesAndNothingToSay) {
   EXPECT_EQ(sources("Call 911"),
             (std::vector<std::string>{"Call=Call", "nine=911", "hundred=911", "eleven=911"}));
   EXPECT_TRUE(sources("").empty());
+}
+
+TEST(SpokenForm, MarksReachAPipelineThatReadsThemAsWritten) {
+  const ReadingStyle marks{true, nullptr};
+  const std::string text = "\u201cI paid $5,\u201d he said -- then left (quietly)... in 1066!";
+  EXPECT_EQ(sources(text, 0, marks),
+            (std::vector<std::string>{"\u201cI=\u201cI", "paid=paid",
+                                      "five=$5,\u201d", "dollars,\u201d=$5,\u201d", "he=he",
+                                      "said=said", "--=--", "then=then", "left=left",
+                                      "(quietly)...=(quietly)...", "in=in", "ten=1066!",
+                                      "sixty-six!=1066!"}));
+  // An abbreviation's period is no stop; a period after an amount is.
+  EXPECT_EQ(sources("Dr. Lee paid $5.", 0, marks),
+            (std::vector<std::string>{"doctor=Dr.", "Lee=Lee", "paid=paid", "five=$5.",
+                                      "dollars.=$5."}));
+  // The public VITS pipeline's abbreviations its way first ("misess"), the comma after one kept.
+  const ReadingStyle vits{true, english_abbreviations_written_out};
+  EXPECT_EQ(sources("Mrs. Lee, Esq., left.", 0, vits),
+            (std::vector<std::string>{"misess=Mrs.", "Lee,=Lee,", "esquire,=Esq.,",
+                                      "left.=left."}));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "cli-error.h"
 #include "command.h"
 #include "input-text.h"
+#include "loaded-voice.h"
 #include "timing-files.h"
 #include "speak-options.h"
 #include "korva.h"
@@ -53,7 +54,8 @@ constexpr const char *kHelp =
     "                         abbreviations read aloud\n"
     "      --ssml             the text is SSML (the README lists the elements read)\n"
     "      --sentence-silence SECONDS\n"
-    "                         silence between sentences (default 0.2)\n"
+    "                         silence between sentences (default: the voice's own, 0.2\n"
+    "                         unless it gives another)\n"
     "      --timings F.json   write each word's and phoneme's start and end sample\n"
     "      --subtitles F.vtt  write the words as WebVTT subtitle cues\n"
     "      --speaker N|NAME   speaker of a voice of several, by id or by name (default 0)\n"
@@ -69,19 +71,6 @@ constexpr const char *kHelp =
     "      --version          the version\n"
     "\n"
     "The library's progress lines go to standard error.\n";
-
-// Holds the process-wide voice for the lifetime of one command.
-class LoadedVoice {
- public:
-  LoadedVoice(const std::string &path, const char *espeak_data) {
-    if (korva_load(path.c_str(), espeak_data) != 0) {
-      throw CommandError("cannot load the voice '" + path + "': " + korva_last_error());
-    }
-  }
-  ~LoadedVoice() { korva_unload(); }
-  LoadedVoice(const LoadedVoice &) = delete;
-  LoadedVoice &operator=(const LoadedVoice &) = delete;
-};
 
 // Writes each chunk as raw PCM to standard output as soon as it is decoded.
 int write_chunk(const float *samples, int count, void *user) {

@@ -1,10 +1,11 @@
 """--from-piper: a Piper training checkpoint (PyTorch Lightning: the generator's
 tensors under "model_g." in its state dict, with public VITS names) and the
 voice's .onnx.json. Sizes come from the checkpoint's hyper-parameters, Piper's
-own defaults (its medium quality) filling what they leave out; the symbols,
-rate, speakers and inference defaults come from the voice JSON, read by
-front_end() and inference(), which --from-onnx shares. Lightning
-pickles its own bookkeeping classes; they load as inert stand-ins."""
+own defaults (its medium quality) filling what they leave out; the text
+front-end (front_end: kind "piper", also for other importers of Piper voices),
+rate, speakers and inference defaults (inference(), which --from-onnx shares
+too) come from the voice JSON. Lightning pickles its own bookkeeping classes;
+they load as inert stand-ins."""
 from config_fields import Fields
 from tensor_match import CheckpointError
 from voice_conversion import read_files
@@ -67,28 +68,56 @@ def _symbols(fields):
 
 
 def _phoneme_map(fields):
-    table = fields.get("phoneme_map", "dict", {})
-    for phoneme, to in (table or {}).items():
-        if not (isinstance(to, list) and all(isinstance(p, str) and p for p in to)):
-            fields.problems.append(f"{fields.source}: phoneme_map[{phoneme!r}] is {to!r}, expected a list of phonemes")
+    mapping = fields.get("phoneme_map", "dict", {})
+    if mapping is None:
+        return None
+    for phoneme, to in mapping.items():
+        if not (phoneme and isinstance(to, list) and len(to) <= 16 and all(isinstance(p, str) and p for p in to)):
+            fields.problems.append(f"{fields.source}: phoneme_map[{phoneme!r}] is {to!r}, expected a list of "
+                                   "up to 16 phonemes")
             return None
-    return table
+    return mapping
 
 
-def front_end(voice):
-    """The `piper` front-end of a voice .onnx.json's Fields (its espeak voice, phoneme
-    ids framed "^", a pad after each, "$", and its phoneme map), or None when a field
-    is wrong (recorded in its problems)."""
-    known = len(voice.problems)
-    language = voice.get("espeak.voice", "str", "en-us")
-    table = _symbols(voice)
-    phoneme_map = _phoneme_map(voice)
-    if len(voice.problems) > known:
+def _silences(fields):
+    """The seconds of silence after each phoneme the config lists, or None after a problem."""
+    silences = fields.get("inference.phoneme_silence", "dict", {})
+    if silences is None:
+        return None
+    for phoneme, seconds in silences.items():
+        if isinstance(seconds, bool) or not isinstance(seconds, (int, float)) or not 0 <= seconds <= 60:
+            fields.problems.append(f"{fields.source}: inference.phoneme_silence[{phoneme!r}] is {seconds!r}, "
+                                   "expected 0 to 60 seconds")
+            return None
+    return silences
+
+
+def front_end(config):
+    """The "piper" front_end of voice.json from a Piper voice config (`config`, a
+    config_fields.Fields of the .onnx.json): its espeak voice, phoneme_id_map as
+    the symbols with the ids of "_", "^" and "$" as blank, start and end, and,
+    where the config gives them, its phoneme_map, inference.sentence_silence and
+    inference.phoneme_silence. None when the config lacks what is needed; every
+    problem is added to config.problems."""
+    known = len(config.problems)
+    language = config.get("espeak.voice", "str", "en-us")
+    table = _symbols(config)
+    mapping = _phoneme_map(config)
+    sentence_silence = config.get("inference.sentence_silence", "number", None)
+    silences = _silences(config)
+    if sentence_silence is not None and not 0 <= sentence_silence <= 60:
+        config.problems.append(f"{config.source}: inference.sentence_silence is {sentence_silence}, "
+                               "expected 0 to 60 seconds")
+    if len(config.problems) > known:
         return None
     described = {"kind": "piper", "language": language, "symbols": table,
                  **{role: table[symbol][0] for role, symbol in _FRAMING.items()}}
-    if phoneme_map:
-        described["phoneme_map"] = phoneme_map
+    if mapping:
+        described["phoneme_map"] = mapping
+    if sentence_silence is not None:
+        described["sentence_silence"] = sentence_silence
+    if silences:
+        described["phoneme_silence"] = silences
     return described
 
 
@@ -111,11 +140,11 @@ def describe(voice, hyper):
     if n_vocab is None:
         voice.problems.append(f"{voice.source}: missing field num_symbols (nor in {hyper.source})")
     defaults = inference(voice)
-    described_front_end = front_end(voice)
+    text = front_end(voice)
     if len(voice.problems) > known:
         return None
     speakers = {"n_speakers": n_speakers, "gin_channels": gin}
     if names:
         speakers["names"] = names
-    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, described_front_end,
-                                      defaults, duration_predictor=vits_layout.predictor(stochastic))
+    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, text, defaults,
+                                      duration_predictor=vits_layout.predictor(stochastic))

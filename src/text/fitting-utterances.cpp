@@ -1,4 +1,4 @@
-#include "text/fitting-ids.h"
+#include "text/fitting-utterances.h"
 
 #include <stdexcept>
 #include <string>
@@ -43,31 +43,38 @@ bool has_text(std::string_view text) {
   return false;
 }
 
-void append_fitting(const FrontEnd &front_end, std::string_view text, size_t max_ids,
-                    std::vector<std::vector<int32_t>> *out) {
+bool fits(const std::vector<Utterance> &utterances, size_t max_ids) {
+  for (const Utterance &u : utterances)
+    if (u.ids.size() > max_ids) return false;
+  return true;
+}
+
+// `text` starts at byte `offset` of the text its utterances' words point into;
+// `cut` when it is the second half of a longer piece, whose sentence it goes on.
+void append_fitting(const FrontEnd &front_end, std::string_view text, size_t offset, bool cut,
+                    size_t max_ids, DroppedSymbols &dropped, std::vector<Utterance> *out) {
   if (!has_text(text)) return;
-  std::vector<int32_t> ids;
-  try {
-    ids = front_end.ids(std::string(text).c_str());
-  } catch (const std::runtime_error &) {
-    return;  // nothing the table holds: the front-end has warned of each symbol
-  }
-  if (ids.size() <= max_ids) {
-    out->push_back(std::move(ids));
+  std::vector<Utterance> utterances = front_end.utterances(text, dropped);
+  if (fits(utterances, max_ids)) {
+    if (cut && !utterances.empty()) utterances.front().starts_sentence = false;
+    for (Utterance &u : utterances) {
+      for (UtteranceWord &word : u.words) word.offset += offset;
+      out->push_back(std::move(u));
+    }
     return;
   }
-  const size_t cut = cut_of(text);
-  if (cut == 0)
+  const size_t at = cut_of(text);
+  if (at == 0)
     throw std::runtime_error("one character of the text gives more token ids than an utterance holds");
-  append_fitting(front_end, text.substr(0, cut), max_ids, out);
-  append_fitting(front_end, text.substr(cut), max_ids, out);
+  append_fitting(front_end, text.substr(0, at), offset, cut, max_ids, dropped, out);
+  append_fitting(front_end, text.substr(at), offset + at, true, max_ids, dropped, out);
 }
 
 }  // namespace
 
-std::vector<std::vector<int32_t>> fitting_ids(const FrontEnd &front_end, std::string_view text,
-                                              size_t max_ids) {
-  std::vector<std::vector<int32_t>> out;
-  append_fitting(front_end, text, max_ids, &out);
+std::vector<Utterance> fitting_utterances(const FrontEnd &front_end, std::string_view text,
+                                          size_t max_ids, DroppedSymbols &dropped) {
+  std::vector<Utterance> out;
+  append_fitting(front_end, text, 0, false, max_ids, dropped, &out);
   return out;
 }

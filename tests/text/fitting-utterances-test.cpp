@@ -2,7 +2,7 @@
 // every character kept, in order, cut at clause marks before spaces before
 // anywhere else.
 
-#include "text/fitting-ids.h"
+#include "text/fitting-utterances.h"
 
 #include <gtest/gtest.h>
 
@@ -23,53 +23,61 @@ FrontEndTable letters() {
 }
 
 // The text the pieces' ids spell, back through the table.
-std::string spelt(const std::vector<std::vector<int32_t>> &pieces, const FrontEndTable &table,
+std::string spelt(const std::vector<Utterance> &pieces, const FrontEndTable &table,
                   std::vector<std::string> *each = nullptr) {
   std::string all;
-  for (const auto &ids : pieces) {
+  for (const Utterance &u : pieces) {
     std::string piece;
-    for (size_t k = 1; k < ids.size(); k += 2)
+    for (size_t k = 1; k < u.ids.size(); k += 2)
       for (const auto &[symbol, id] : table.symbols)
-        if (id == ids[k]) piece += symbol;
+        if (id == u.ids[k]) piece += symbol;
     all += piece;
     if (each) each->push_back(piece);
   }
   return all;
 }
 
-class FittingIds : public testing::Test {
+class FittingUtterances : public testing::Test {
  protected:
+  std::vector<Utterance> fitting(std::string_view text, size_t max_ids) {
+    return fitting_utterances(*front_end_, text, max_ids, dropped_);
+  }
+
   FrontEndTable table_ = letters();
   std::unique_ptr<FrontEnd> front_end_ = make_front_end(table_);
+  DroppedSymbols dropped_;
 };
 
-TEST_F(FittingIds, ATextThatFitsIsOnePiece) {
-  const auto pieces = fitting_ids(*front_end_, "one two.", 17);
+TEST_F(FittingUtterances, ATextThatFitsIsOnePiece) {
+  const auto pieces = fitting("one two.", 17);
   ASSERT_EQ(pieces.size(), 1u);
-  EXPECT_EQ(pieces[0], front_end_->ids("one two."));
+  EXPECT_EQ(pieces[0].ids, front_end_->utterances("one two.", dropped_)[0].ids);
 }
 
-TEST_F(FittingIds, CutsAtClauseMarksThenSpacesThenLettersAndKeepsEverything) {
+TEST_F(FittingUtterances, CutsAtClauseMarksThenSpacesThenLettersAndKeepsEverything) {
   const std::string text = "first clause here, then the second one. and a tail";
   std::vector<std::string> each;
-  const auto pieces = fitting_ids(*front_end_, text, 41);
+  const auto pieces = fitting(text, 41);
   EXPECT_EQ(spelt(pieces, table_, &each), text);
-  for (const auto &ids : pieces) EXPECT_LE(ids.size(), 41u);
+  for (const Utterance &u : pieces) EXPECT_LE(u.ids.size(), 41u);
   ASSERT_GE(each.size(), 2u);
   EXPECT_EQ(each[0], "first clause here,");  // the clause mark, not the middle word
+  // Words point into the whole text, not into their piece.
+  const UtteranceWord &tail = pieces.back().words.back();
+  EXPECT_EQ(text.substr(tail.offset, tail.length), "tail");
 
   const std::string word(60, 'x');
-  const auto cut_word = fitting_ids(*front_end_, word, 21);
+  const auto cut_word = fitting(word, 21);
   EXPECT_EQ(spelt(cut_word, table_), word);
-  for (const auto &ids : cut_word) EXPECT_LE(ids.size(), 21u);
+  for (const Utterance &u : cut_word) EXPECT_LE(u.ids.size(), 21u);
 }
 
-TEST_F(FittingIds, NothingOfTheTableGivesNoPieceAndATooSmallLimitIsAnError) {
+TEST_F(FittingUtterances, NothingOfTheTableGivesNoPieceAndATooSmallLimitIsAnError) {
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(fitting_ids(*front_end_, "123!!!", 100).empty());
-  EXPECT_TRUE(fitting_ids(*front_end_, "   ", 100).empty());
+  EXPECT_TRUE(fitting("123!!!", 100).empty());
+  EXPECT_TRUE(fitting("   ", 100).empty());
   testing::internal::GetCapturedStderr();
-  EXPECT_THROW(fitting_ids(*front_end_, "ab", 2), std::runtime_error);
+  EXPECT_THROW(fitting("ab", 2), std::runtime_error);
 }
 
 }  // namespace
