@@ -18,10 +18,16 @@ torch::nn::Conv1d conv_1x1(int32_t in, int32_t out) {
 }
 
 // Entry 0 the affine step, then the spline flows; the channel flips live in forward.
-torch::nn::ModuleList make_flows(const DurationPredictorSizes &s) {
+// Inference never runs flows[1]: without `first_spline` it is a placeholder without
+// parameters, so that the later flows keep their indices.
+torch::nn::ModuleList make_flows(const DurationPredictorSizes &s, bool first_spline) {
   torch::nn::ModuleList flows;
   flows->push_back(ElementwiseAffine(kFlowChannels));
   for (int32_t i = 0; i < s.n_flows; ++i) {
+    if (i == 0 && !first_spline) {
+      flows->push_back(torch::nn::Identity());
+      continue;
+    }
     flows->push_back(ConvFlow(kFlowChannels, s.filter_channels, s.kernel_size, s.n_dds_layers,
                               s.num_bins, s.tail_bound));
   }
@@ -63,12 +69,12 @@ StochasticDurationPredictorImpl::StochasticDurationPredictorImpl(
   pre = register_module("pre", conv_1x1(in_channels, filter));
   convs = register_module("convs", DDSConv(filter, s.kernel_size, s.n_dds_layers));
   proj = register_module("proj", conv_1x1(filter, filter));
-  flows = register_module("flows", make_flows(s));
+  flows = register_module("flows", make_flows(s, s.training_parts));
   if (s.training_parts) {
     post_pre = register_module("post_pre", conv_1x1(1, filter));
     post_convs = register_module("post_convs", DDSConv(filter, s.kernel_size, s.n_dds_layers));
     post_proj = register_module("post_proj", conv_1x1(filter, filter));
-    post_flows = register_module("post_flows", make_flows(s));
+    post_flows = register_module("post_flows", make_flows(s, true));
   }
   if (gin_channels > 0) cond = register_module("cond", conv_1x1(gin_channels, filter));
 }

@@ -26,7 +26,8 @@ struct StochasticDurationPredictorImpl : torch::nn::Module {
   torch::Tensor forward(const torch::Tensor &x, const torch::Tensor &x_mask, float noise_scale,
                         at::Generator generator, const torch::Tensor &g = {});
   // Flows applied in reverse, one per step: n_flows down to 2, then the affine step 0;
-  // flows[1] is trained but never run at inference.
+  // flows[1] is trained but never run at inference (an empty placeholder when the
+  // sizes leave out the training parts).
   std::vector<int> flow_order() const;
 
   torch::nn::Conv1d pre{nullptr};

@@ -30,8 +30,9 @@ struct DurationPredictorSizes {
   int32_t n_flows = 4;       // spline flows, stochastic only
   int32_t num_bins = 10;
   float tail_bound = 5.0f;  // the splines' interval [-b, b]
-  // The post_* networks serve training only. The constructed voice's archive
-  // carries them and binds them; a described voice's converter leaves them out.
+  // The post_* networks and the first spline flow serve training only. The
+  // constructed voice's archive carries them and binds them; a described voice's
+  // converter leaves them out.
   bool training_parts = true;
 };
 

@@ -3,7 +3,6 @@
 --from-piper, --from-hf) on checkpoints of the shared generator, made once per run.
 Exit status 77 (skipped) when the shared generator is absent."""
 import os
-import re
 import subprocess
 import sys
 import tempfile
@@ -37,24 +36,6 @@ def generated(shape):
 
 def path(name):
     return os.path.join(WORK.name, name)
-
-
-def korva_name(key):
-    """korva's name for a public VITS key, written out by hand; None when korva drops it."""
-    if key.startswith(("enc_q.", "dp.post_")):
-        return None
-    for theirs, ours in (("enc_p.", "text_encoder."), ("dec.", "waveform_decoder."), ("emb_g.", "emb_g.")):
-        if key.startswith(theirs):
-            return ours + key[len(theirs):]
-    m = re.match(r"flow\.flows\.(\d+)\.(.*)", key)
-    if m:
-        return f"flow.flows.{int(m.group(1)) // 2}.{m.group(2)}"
-    m = re.match(r"dp\.flows\.(\d+)\.(.*)", key)
-    if m:
-        k, tail = int(m.group(1)), m.group(2)
-        tail = {"m": "translation", "logs": "log_scale"}.get(tail, tail) if k == 0 else tail
-        return f"duration_predictor.flows.{(k + 1) // 2}.{tail}"
-    return "duration_predictor." + key[len("dp."):]
 
 
 class Problems(unittest.TestCase):
@@ -96,11 +77,11 @@ class FromVits(Problems):
         for shape in SHAPES:
             (tensors, _), stdout, _ = self.archives[shape]
             state, _ = fx.load_vits(*generated(shape))
-            expected = {korva_name(k): v for k, v in state.items() if korva_name(k)}
+            expected = {fx.korva_name(k): v for k, v in state.items() if fx.korva_name(k)}
             self.assertEqual(sorted(tensors), sorted(expected), shape)
             for name, t in tensors.items():
                 self.assertTrue(torch.equal(t, expected[name]), f"{shape} {name}")
-            self.assertIn("dp.post_* (142), enc_q", stdout)
+            self.assertIn("dp.post_* (142), duration_predictor.flows.1.* (28), enc_q", stdout)
 
     def test_description_of_each_shape(self):
         import make_vits_checkpoint as generator
@@ -215,7 +196,8 @@ class OtherLayouts(Problems):
         tensors["text_encoder.emb.weight"] = reference("ljs")["text_encoder.emb.weight"]
         self.assert_same_tensors("ljs", tensors)
         self.assertIn("disc (1)", stdout)
-        self.assertIn("duration_predictor.post_* (142), posterior_encoder (100)", stdout)
+        self.assertIn("duration_predictor.flows.1.* (28), duration_predictor.post_* (142), posterior_encoder (100)",
+                      stdout)
         self.assertEqual((voice["n_vocab"], voice["front_end"]["blank"], voice["front_end"]["kind"]),
                          (179, 178, "espeak"))
         self.assertEqual(voice["front_end"]["symbols"]["'"][0], 176)
@@ -272,7 +254,8 @@ class OtherLayouts(Problems):
         tensors, voice, stdout = self.cli("--from-hf", directory, None, "hf.pt")
         self.assertIn("waveform_decoder.ups.0.weight", tensors)
         self.assert_same_tensors("ljs", tensors, folded=True)
-        self.assertIn("duration_predictor.post_* (142), posterior_encoder (100)", stdout)
+        self.assertIn("duration_predictor.flows.1.* (28), duration_predictor.post_* (142), posterior_encoder (100)",
+                      stdout)
         front_end = voice["front_end"]
         self.assertEqual((front_end["kind"], front_end["blank"], front_end["symbols"]["a"]), ("characters", 0, [43]))
         self.assertEqual(voice["inference"]["length_scale"], 0.5)
@@ -376,11 +359,4 @@ class Library(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if not os.path.exists(fx.GENERATOR):
-        print(f"skipped: the shared checkpoint generator {fx.GENERATOR} is absent")
-        sys.exit(77)
-    try:
-        result = unittest.main(verbosity=2, exit=False).result
-    finally:
-        WORK.cleanup()
-    sys.exit(0 if result.wasSuccessful() else 1)
+    fx.run_tests(fx.GENERATOR, f"the shared checkpoint generator {fx.GENERATOR} is absent", WORK)

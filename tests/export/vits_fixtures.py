@@ -12,8 +12,10 @@ import re
 import struct
 import subprocess
 import sys
+import unittest
 import zipfile
 
+import numpy
 import torch
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
@@ -21,11 +23,11 @@ GENERATOR = os.path.join(os.path.dirname(ROOT), "shared", "golden", "make_vits_c
 TOOL = os.path.join(ROOT, "tools", "export", "korva-export")
 
 
-def generate(shape, directory):
-    """(G.pth, config.json) of the generator's `shape` at seed 1, written into `directory`."""
+def generate(shape, directory, seed=1):
+    """(G.pth, config.json) of the generator's `shape` at `seed`, written into `directory`."""
     checkpoint = os.path.join(directory, f"{shape}.pth")
     config = os.path.join(directory, f"{shape}.json")
-    subprocess.run([sys.executable, GENERATOR, "--shape", shape, "--seed", "1", "--out", checkpoint,
+    subprocess.run([sys.executable, GENERATOR, "--shape", shape, "--seed", str(seed), "--out", checkpoint,
                     "--config-out", config], check=True, capture_output=True)
     return checkpoint, config
 
@@ -55,6 +57,19 @@ def read_archive(path):
     return tensors, voice
 
 
+def run_tests(required, absent, work):
+    """Runs the calling script's unittest cases; exit status 77 (skipped) with the message
+    `absent` when the path `required` does not exist. The scratch directory `work` goes."""
+    if not os.path.exists(required):
+        print(f"skipped: {absent}")
+        sys.exit(77)
+    try:
+        result = unittest.main(module="__main__", verbosity=2, exit=False).result
+    finally:
+        work.cleanup()
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
 def export(*args):
     return subprocess.run([sys.executable, TOOL, *args], capture_output=True, text=True)
 
@@ -71,6 +86,33 @@ def fold(tensors):
         elif not name.endswith(".weight_g"):
             out[name] = t
     return out
+
+
+def korva_name(key):
+    """korva's name for a public VITS key, written out by hand; None when korva drops it
+    (the training-only networks, and the predictor's first spline flow, never run)."""
+    if key.startswith(("enc_q.", "dp.post_", "dp.flows.1.")):
+        return None
+    for theirs, ours in (("enc_p.", "text_encoder."), ("dec.", "waveform_decoder."), ("emb_g.", "emb_g.")):
+        if key.startswith(theirs):
+            return ours + key[len(theirs):]
+    m = re.match(r"flow\.flows\.(\d+)\.(.*)", key)
+    if m:
+        return f"flow.flows.{int(m.group(1)) // 2}.{m.group(2)}"
+    m = re.match(r"dp\.flows\.(\d+)\.(.*)", key)
+    if m:
+        k, tail = int(m.group(1)), m.group(2)
+        tail = {"m": "translation", "logs": "log_scale"}.get(tail, tail) if k == 0 else tail
+        return f"duration_predictor.flows.{(k + 1) // 2}.{tail}"
+    return "duration_predictor." + key[len("dp."):]
+
+
+def ulps(a, b):
+    """Largest distance in units in the last place between two float32 arrays."""
+    def ordered(x):
+        bits = numpy.ascontiguousarray(x, dtype="<f4").reshape(-1).view(numpy.int32).astype(numpy.int64)
+        return numpy.where(bits < 0, -(bits & 0x7FFFFFFF), bits)
+    return int(numpy.abs(ordered(a) - ordered(b)).max()) if numpy.size(a) else 0
 
 
 # --- re-spellings of a public VITS generator state in the other layouts ---

@@ -66,9 +66,20 @@ TEST(VoiceShapes, SpeakerPartsAndResblockType2AreRegisteredUnderTheirNames) {
 TEST(VoiceShapes, OnlyTheConstructedVoiceHasTheTrainingOnlyDurationNetworks) {
   VoiceDescription described = small_piper_voice();
   described.duration_predictor.training_parts = false;  // as voice.json reads
-  for (const auto &item : KorvaVITS(described)->named_parameters())
+  KorvaVITS model(described);
+  const auto params = model->named_parameters();
+  for (const auto &item : params) {
     EXPECT_EQ(item.key().find("dp.post_"), std::string::npos) << item.key();
+    EXPECT_EQ(item.key().find("dp.flows.1."), std::string::npos) << item.key();
+  }
+  EXPECT_NE(params.find("dp.flows.2.pre.weight"), nullptr);
+  scale_weights(*model);
+  torch::NoGradGuard no_grad;
+  const auto logw = model->dp->forward(torch::randn({1, 16, 7}), torch::ones({1, 1, 7}), 0.5f,
+                                       torch::randn({1, 8, 1}));
+  EXPECT_EQ(logw.sizes().vec(), (Shape{1, 1, 7}));
   EXPECT_NE(KorvaVITS()->named_parameters().find("dp.post_flows.0.translation"), nullptr);
+  EXPECT_NE(KorvaVITS()->named_parameters().find("dp.flows.1.pre.weight"), nullptr);
 }
 
 TEST(VoiceShapes, TheConstructedVoiceHasNoSpeakerParts) {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
@@ -192,10 +193,26 @@ std::string installed_voice() {
   return (self.parent_path() / KORVA_INSTALLED_VOICE).lexically_normal().string();
 }
 
+// A voice as an ONNX model (Piper's downloads) is converted once, not loaded:
+// the refusal names the command that does it.
+void refuse_onnx_model(const std::string &path) {
+  const std::filesystem::path model(path);
+  std::string extension = model.extension().string();
+  for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension != ".onnx") return;
+  const std::string archive = std::filesystem::path(model).replace_extension(".pt").string();
+  throw CommandError("'" + path +
+                     "' is an ONNX model: convert it once with `korva-export --from-onnx " + path +
+                     " --out " + archive + "` (its .onnx.json beside it), then use -m " + archive);
+}
+
 // The voice given with -m, else the constructed default voice: the installed
 // one, or the one where the build put it.
 std::string voice_path(const ParsedArgs &args) {
-  if (const auto given = args.value("model")) return *given;
+  if (const auto given = args.value("model")) {
+    refuse_onnx_model(*given);
+    return *given;
+  }
   const std::string installed = installed_voice();
   if (!installed.empty() && access(installed.c_str(), R_OK) == 0) return installed;
   if (access(KORVA_DEFAULT_VOICE, R_OK) != 0) {

@@ -92,11 +92,11 @@ def _stochastic_predictor(t, dp, hidden, gin, training_parts):
             for i in range(dp["n_dds_layers"]):
                 t.norm(f"{q}.{lst}.{i}", f)
 
-    def flows(q):
+    def flows(q, first_spline):
         # affine step: median duration ~1.5 frames, nearly all tokens within 1-6 frames
         t.put_blocks(q + ".0.translation", [2, 1], [(1, 0.05, -0.45), (1, 0.05, 0.0)])
         t.put_blocks(q + ".0.log_scale", [2, 1], [(1, 0.05, 0.25), (1, 0.1, 0.0)])
-        for k in range(1, dp["n_flows"] + 1):
+        for k in range(1 if first_spline else 2, dp["n_flows"] + 1):
             t.conv(f"{q}.{k}.pre", f, 1, 1, 1.0, 0.1)
             dds(f"{q}.{k}.convs")
             t.conv(f"{q}.{k}.proj", 3 * dp["num_bins"] - 1, f, 1, 0.1, 0.1)
@@ -104,12 +104,12 @@ def _stochastic_predictor(t, dp, hidden, gin, training_parts):
     t.conv(p + "pre", f, hidden, 1, 0.125)
     dds(p + "convs")
     t.conv(p + "proj", f, f, 1, 0.125)
-    flows(p + "flows")
+    flows(p + "flows", training_parts)  # inference never runs the first spline flow
     if training_parts:
         t.conv(p + "post_pre", f, 1, 1, 1.0, 0.1)
         dds(p + "post_convs")
         t.conv(p + "post_proj", f, f, 1, 0.125)
-        flows(p + "post_flows")
+        flows(p + "post_flows", True)
     if gin:
         t.conv(p + "cond", f, gin, 1, 0.02)
 
@@ -162,7 +162,8 @@ def _decoder(t, dec, inter, gin):
 
 def build(voice, training_parts=False):
     """[Tensor] of a voice described by `voice`; `training_parts` adds the stochastic
-    duration predictor's post_* networks, which only training uses."""
+    duration predictor's post_* networks and its first spline flow, which only
+    training uses."""
     t, te, dp = _Tensors(), voice["text_encoder"], voice["duration_predictor"]
     hidden, inter, gin = te["hidden_channels"], te["inter_channels"], voice["speakers"]["gin_channels"]
     if gin:

@@ -3,8 +3,9 @@ tensors under "model_g." in its state dict, with public VITS names) and the
 voice's .onnx.json. Sizes come from the checkpoint's hyper-parameters, Piper's
 own defaults (its medium quality) filling what they leave out; the text
 front-end (front_end: kind "piper", also for other importers of Piper voices),
-rate, speakers and inference defaults come from the voice JSON. Lightning
-pickles its own bookkeeping classes; they load as inert stand-ins."""
+rate, speakers and inference defaults (inference(), which --from-onnx shares
+too) come from the voice JSON. Lightning pickles its own bookkeeping classes;
+they load as inert stand-ins."""
 from config_fields import Fields
 from tensor_match import CheckpointError
 from voice_conversion import read_files
@@ -120,6 +121,13 @@ def front_end(config):
     return described
 
 
+def inference(voice):
+    """The voice's own noise and length scales from its .onnx.json's "inference"."""
+    return {"noise_scale": voice.get("inference.noise_scale", "number", 0.667),
+            "noise_scale_w": voice.get("inference.noise_w", "number", 0.8),
+            "length_scale": voice.get("inference.length_scale", "number", 1.0)}
+
+
 def describe(voice, hyper):
     known = len(voice.problems)
     text_encoder, decoder = vits_layout.read_sizes(hyper, "", DEFAULTS)
@@ -131,14 +139,12 @@ def describe(voice, hyper):
     n_vocab = voice.get("num_symbols", "int", hyper.get("num_symbols", "int", None))
     if n_vocab is None:
         voice.problems.append(f"{voice.source}: missing field num_symbols (nor in {hyper.source})")
-    inference = {"noise_scale": voice.get("inference.noise_scale", "number", 0.667),
-                 "noise_scale_w": voice.get("inference.noise_w", "number", 0.8),
-                 "length_scale": voice.get("inference.length_scale", "number", 1.0)}
+    defaults = inference(voice)
     text = front_end(voice)
     if len(voice.problems) > known:
         return None
     speakers = {"n_speakers": n_speakers, "gin_channels": gin}
     if names:
         speakers["names"] = names
-    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, text, inference,
+    return voice_description.describe(sample_rate, n_vocab, text_encoder, decoder, speakers, text, defaults,
                                       duration_predictor=vits_layout.predictor(stochastic))

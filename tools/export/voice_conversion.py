@@ -18,6 +18,9 @@ _SIGNATURES = (("enc_p.emb.", "--from-vits"), ("model_g.enc_p.", "--from-piper")
                ("text_encoder.embed_tokens.", "--from-hf"), ("text_encoder.emb.", "--from-coqui"))
 
 Conversion = collections.namedtuple("Conversion", "tensors voice left_aside dropped")
+# Inference never runs the duration predictor's first spline flow: a described
+# voice is built without it, as without the training-only networks.
+_UNUSED_FLOW = "duration_predictor.flows.1."
 
 
 def weight_norm_name(key):
@@ -70,8 +73,8 @@ def _items(layout, state, problems):
             problems.append(f"{key!r}: a state dict entry without a name")
             continue
         name = layout.rename(weight_norm_name(key))
-        if name is None:
-            dropped[layout.dropped_group(key)] += 1
+        if name is None or name.startswith(_UNUSED_FLOW):
+            dropped[layout.dropped_group(key) if name is None else _UNUSED_FLOW + "*"] += 1
         else:
             items.append((key, name, adapt(name, value)))
     return items, dict(dropped)
