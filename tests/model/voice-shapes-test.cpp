@@ -76,7 +76,7 @@ TEST(VoiceShapes, OnlyTheConstructedVoiceHasTheTrainingOnlyDurationNetworks) {
   scale_weights(*model);
   torch::NoGradGuard no_grad;
   const auto logw = model->dp->forward(torch::randn({1, 16, 7}), torch::ones({1, 1, 7}), 0.5f,
-                                       torch::randn({1, 8, 1}));
+                                       at::detail::createCPUGenerator(1), torch::randn({1, 8, 1}));
   EXPECT_EQ(logw.sizes().vec(), (Shape{1, 1, 7}));
   EXPECT_NE(KorvaVITS()->named_parameters().find("dp.post_flows.0.translation"), nullptr);
   EXPECT_NE(KorvaVITS()->named_parameters().find("dp.flows.1.pre.weight"), nullptr);
