@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "text/front-end.h"
@@ -155,6 +156,38 @@ TEST_F(EspeakFrontEnds, PiperDecomposesAndWordsPointIntoTheText) {
   EXPECT_EQ(got[0].written, "Ich");
   EXPECT_EQ(got[0].said, "ɪc\u0327");
   EXPECT_EQ(got[2].written, "hier");
+}
+
+// espeak-ng has one language at a time: voices of two languages reading at once must
+// each get their own language's phonemes, as when they read alone.
+TEST_F(EspeakFrontEnds, VoicesOfTwoLanguagesReadInParallelAsAlone) {
+  FrontEndTable american = table_of(FrontEndKind::kPiper);
+  FrontEndTable british = american;
+  british.language = "en-gb-x-rp";
+  const std::string text = "Can you dance after the party? Her car is in the garage.";
+  testing::internal::CaptureStderr();
+  const auto alone = [&](const FrontEndTable &table) {
+    std::string all;
+    for (const Utterance &u : make_front_end(table)->utterances(text, dropped_)) all += u.phonemes;
+    return all;
+  };
+  const std::string us = alone(american), gb = alone(british);
+  ASSERT_NE(us, gb);
+  std::vector<std::string> got(8);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < got.size(); ++i)
+    threads.emplace_back([&, i] {
+      DroppedSymbols dropped;
+      const auto front_end = make_front_end(i % 2 ? british : american);
+      for (int round = 0; round < 5; ++round) {
+        std::string all;
+        for (const Utterance &u : front_end->utterances(text, dropped)) all += u.phonemes;
+        if (round == 0 || all != (i % 2 ? gb : us)) got[i] = all;
+      }
+    });
+  for (std::thread &t : threads) t.join();
+  testing::internal::GetCapturedStderr();
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], i % 2 ? gb : us) << i;
 }
 
 TEST_F(EspeakFrontEnds, RefuseAnUnknownLanguage) {
