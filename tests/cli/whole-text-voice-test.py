@@ -28,7 +28,8 @@ def tiny_voice(path):
 
 
 def speak(korva, voice, out, text, *flags):
-    r = subprocess.run([korva, "speak", "-m", voice, "--rate", "native", "--format", "f32",
+    # -v: the pieces are counted from the progress lines.
+    r = subprocess.run([korva, "speak", "-v", "-m", voice, "--rate", "native", "--format", "f32",
                         "--seed", "1", "-o", out, *flags, text],
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
     return r.returncode, r.stderr.decode(errors="replace")

@@ -161,7 +161,8 @@ class GoldenVoices(unittest.TestCase):
 
     def speak_case(self, korva, case):
         out = path(case["name"] + ".f32")
-        args = [korva, "speak", "-m", converted(case["voice"])[2], "--ids", ",".join(map(str, case["ids"])),
+        # -v: frames and durations are read from the progress lines.
+        args = [korva, "speak", "-v", "-m", converted(case["voice"])[2], "--ids", ",".join(map(str, case["ids"])),
                 "--noise-scale", "0", "--noise-scale-w", "0", "--length-scale", str(case["length_scale"]),
                 "--rate", "native", "--format", "f32", "-o", out]
         if case["sid"] is not None:
