@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "nn/spline.h"
+#include "nn/pointwise-conv.h"
 
 ConvFlowImpl::ConvFlowImpl(int32_t in_channels, int32_t filter_channels, int32_t kernel_size,
                            int32_t n_layers, int32_t num_bins, float tail_bound)
@@ -34,9 +35,9 @@ torch::Tensor ConvFlowImpl::forward(const torch::Tensor &x, const torch::Tensor 
   auto halves = torch::split(x, {half_channels, half_channels}, 1);
   const auto &x0 = halves[0];
   const auto &x1 = halves[1];
-  auto h = pre->forward(x0);
+  auto h = pointwise_conv(pre, x0);
   h = convs->forward(h, x_mask, g);
-  h = proj->forward(h) * x_mask;
+  h = pointwise_conv(proj, h) * x_mask;
 
   const int64_t batch = h.size(0), time = h.size(2);
   h = h.reshape({batch, half_channels, 3 * k - 1, time}).permute({0, 1, 3, 2});

@@ -3,6 +3,7 @@
 #include <torch/torch.h>
 
 #include "nn/zero-output.h"
+#include "nn/pointwise-conv.h"
 
 ResidualCouplingLayerImpl::ResidualCouplingLayerImpl(int32_t channels, int32_t hidden_channels,
                                                      int32_t kernel_size, int32_t dilation_rate,
@@ -33,9 +34,9 @@ torch::Tensor ResidualCouplingLayerImpl::forward(const torch::Tensor &x,
   if (skipped) {
     m = torch::zeros_like(x1);  // what post gives, masked or not
   } else {
-    auto hidden = pre->forward(x0) * x_mask;
+    auto hidden = pointwise_conv(pre, x0) * x_mask;
     hidden = enc->forward(hidden, x_mask, g);
-    m = post->forward(hidden) * x_mask;
+    m = pointwise_conv(post, hidden) * x_mask;
   }
   x1 = reverse ? (x1 - m) * x_mask : m + x1 * x_mask;
   return torch::cat({x0, x1}, 1);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "nn/layer-norm2.h"
+#include "nn/pointwise-conv.h"
 
 DDSConvImpl::DDSConvImpl(int32_t channels, int32_t kernel_size, int32_t n_layers)
     : n_layers(n_layers) {
@@ -32,7 +33,8 @@ torch::Tensor DDSConvImpl::forward(const torch::Tensor &x, const torch::Tensor &
   for (int32_t i = 0; i < n_layers; ++i) {
     auto y = convs_sep[i]->as<torch::nn::Conv1dImpl>()->forward(out * x_mask);
     y = torch::gelu(norms_1[i]->as<LayerNorm2Impl>()->forward(y));
-    y = convs_1x1[i]->as<torch::nn::Conv1dImpl>()->forward(y);
+    const auto pointwise = convs_1x1[i]->as<torch::nn::Conv1dImpl>();
+    y = pointwise_conv(y, pointwise->weight, pointwise->bias);
     y = torch::gelu(norms_2[i]->as<LayerNorm2Impl>()->forward(y));
     out = out + y;
   }

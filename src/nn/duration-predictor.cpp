@@ -1,4 +1,5 @@
 #include "nn/duration-predictor.h"
+#include "nn/pointwise-conv.h"
 
 #include <torch/torch.h>
 
@@ -25,5 +26,5 @@ torch::Tensor DurationPredictorImpl::forward(const torch::Tensor &x_in, const to
   auto x = cond && g.defined() ? x_in + cond->forward(g) : x_in;
   x = norm_1->forward(torch::relu(conv_1->forward(x * x_mask)));
   x = norm_2->forward(torch::relu(conv_2->forward(x * x_mask)));
-  return proj->forward(x * x_mask) * x_mask;
+  return pointwise_conv(proj, x * x_mask) * x_mask;
 }

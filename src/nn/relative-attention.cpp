@@ -6,10 +6,11 @@
 #include <cmath>
 
 #include "nn/random-start.h"
+#include "nn/pointwise-conv.h"
 
 namespace {
 
-torch::nn::Conv1d pointwise_conv(int32_t channels) {
+torch::nn::Conv1d pointwise_module(int32_t channels) {
   return torch::nn::Conv1d(torch::nn::Conv1dOptions(channels, channels, 1));
 }
 
@@ -25,10 +26,10 @@ RelativeMultiHeadAttentionImpl::RelativeMultiHeadAttentionImpl(int32_t channels,
       n_heads(n_heads),
       k_channels(channels / n_heads),
       window_size(window_size) {
-  conv_q = register_module("conv_q", pointwise_conv(channels));
-  conv_k = register_module("conv_k", pointwise_conv(channels));
-  conv_v = register_module("conv_v", pointwise_conv(channels));
-  conv_o = register_module("conv_o", pointwise_conv(channels));
+  conv_q = register_module("conv_q", pointwise_module(channels));
+  conv_k = register_module("conv_k", pointwise_module(channels));
+  conv_v = register_module("conv_v", pointwise_module(channels));
+  conv_o = register_module("conv_o", pointwise_module(channels));
   emb_rel_k = register_parameter("emb_rel_k", random_start({1, 2 * window_size + 1, k_channels}));
   emb_rel_v = register_parameter("emb_rel_v", random_start({1, 2 * window_size + 1, k_channels}));
 }
@@ -40,9 +41,9 @@ torch::Tensor RelativeMultiHeadAttentionImpl::forward(const torch::Tensor &x,
   auto heads = [&](const torch::Tensor &y) {
     return y.reshape({b, n_heads, k_channels, t}).transpose(2, 3);  // [B, H, T, D]
   };
-  auto q = heads(conv_q(x));
-  auto k = heads(conv_k(x));
-  auto v = heads(conv_v(x));
+  auto q = heads(pointwise_conv(conv_q, x));
+  auto k = heads(pointwise_conv(conv_k, x));
+  auto v = heads(pointwise_conv(conv_v, x));
 
   // The product is divided afterwards, by the float32 root, to match the trained numerics.
   const float scale = std::sqrt(static_cast<float>(k_channels));
@@ -54,7 +55,7 @@ torch::Tensor RelativeMultiHeadAttentionImpl::forward(const torch::Tensor &x,
   auto out = torch::matmul(p_attn, v);
   out.add_(torch::matmul(band_of(p_attn, window_size), emb_rel_v.unsqueeze(0)));
   out = out.transpose(2, 3).contiguous().reshape({b, channels, t});
-  return conv_o(out);
+  return pointwise_conv(conv_o, out);
 }
 
 torch::Tensor RelativeMultiHeadAttentionImpl::add_band_(torch::Tensor x,

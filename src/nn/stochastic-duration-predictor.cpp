@@ -8,6 +8,7 @@
 #include "nn/conv-flow.h"
 #include "nn/debug-dump.h"
 #include "nn/elementwise-affine.h"
+#include "nn/pointwise-conv.h"
 
 namespace {
 
@@ -91,10 +92,10 @@ torch::Tensor StochasticDurationPredictorImpl::forward(const torch::Tensor &x,
                                                        float noise_scale, at::Generator generator,
                                                        const torch::Tensor &g) {
   using torch::indexing::Slice;
-  auto h = pre->forward(x);
+  auto h = pointwise_conv(pre, x);
   if (cond && g.defined()) h = h + cond->forward(g);
   h = convs->forward(h, x_mask, torch::Tensor());
-  h = proj->forward(h) * x_mask;
+  h = pointwise_conv(proj, h) * x_mask;
 
   auto z =
       torch::randn({x.size(0), kFlowChannels, x.size(2)}, generator, x.options()) * noise_scale;

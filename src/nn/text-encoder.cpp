@@ -1,4 +1,5 @@
 #include "nn/text-encoder.h"
+#include "nn/pointwise-conv.h"
 
 #include <torch/torch.h>
 
@@ -28,7 +29,7 @@ TextEncoderOutput TextEncoderImpl::forward(const torch::Tensor &ids, const torch
   auto x_mask = (positions < lengths.unsqueeze(1)).unsqueeze(1).to(x.dtype());
 
   x = encoder(x * x_mask, x_mask);
-  auto stats = proj(x) * x_mask;
+  auto stats = pointwise_conv(proj, x) * x_mask;
   auto m_p = stats.slice(1, 0, inter_channels);
   auto logs_p = stats.slice(1, inter_channels, 2 * inter_channels);
   return {x, m_p, logs_p, x_mask};
