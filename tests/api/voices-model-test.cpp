@@ -64,7 +64,9 @@ TEST_F(Voices, RequestsInParallelSoundAsTheyDoAlone) {
   const Job jobs[] = {
       {0, "The first voice speaks.", 3},
       {1, "And the second answers, at once.", 4},
-      {0, "Twice on one voice.", 5},
+      // Long enough for layers that libtorch runs one way on one thread and another on
+      // two: alone a request has both cores, beside three others one.
+      {0, "Twice on one voice, and this time at some length, so that its frames are many.", 5},
       {1, "The first voice speaks.", 3}};  // the first job's twin on the other voice
   std::vector<Spoken> alone, together(std::size(jobs));
   for (const Job &job : jobs) alone.push_back(say(voices_[job.voice], job.text, job.seed));
