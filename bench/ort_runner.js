@@ -50,7 +50,10 @@ async function main() {
     const out = await session.run(input);
     fs.writeFileSync(job.wave_out, Buffer.from(out.wave.data.buffer));
   }
-  result.peak_kib = process.resourceUsage().maxRSS;
+  // VmHWM, not resourceUsage().maxRSS: that keeps the peak from before the exec,
+  // the whole driver process that forked this one.
+  const hwm = /^VmHWM:\s+(\d+)/m.exec(fs.readFileSync("/proc/self/status", "utf8"));
+  result.peak_kib = hwm ? Number(hwm[1]) : NaN;
   process.stdout.write(JSON.stringify(result) + "\n");
 }
 
