@@ -27,9 +27,9 @@ MAX_ULP = 4
 
 
 def _vits_cases():
-    spec = importlib.util.spec_from_file_location("vits_cases", os.path.join(HERE, "..", "cli", "vits-cases-test.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("vits_cases", os.path.join(HERE, "..", "cli", "vits-cases-test.py"))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
