@@ -11,11 +11,12 @@ minutes and up to half a gigabyte of files per shape), not part of ctest:
 Exit status 0 when every shape matches, 1 otherwise.
 """
 import argparse
-import importlib.util
+import importlib.machinery
 import json
 import os
 import sys
 import tempfile
+import types
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 sys.path.insert(0, HERE)
@@ -27,9 +28,9 @@ MAX_ULP = 4
 
 
 def _vits_cases():
-    found = importlib.util.spec_from_file_location("vits_cases", os.path.join(HERE, "..", "cli", "vits-cases-test.py"))
-    module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(module)
+    loader = importlib.machinery.SourceFileLoader("vits_cases", os.path.join(HERE, "..", "cli", "vits-cases-test.py"))
+    module = types.ModuleType(loader.name)
+    loader.exec_module(module)
     return module
 
 
