@@ -1,6 +1,5 @@
 #include "fresh-process-measures.h"
 
-#include <torch/torch.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -83,10 +82,9 @@ int child_load(const std::string &voice) {
   return 0;
 }
 
-int child_synth(const std::string &voice, int precision, int threads, const std::string &text,
+int child_synth(const std::string &voice, int precision, const std::string &text,
                 const std::string &out) {
   if (korva_set_precision(precision) != 0 || korva_load(voice.c_str(), nullptr) != 0) return 1;
-  torch::set_num_threads(threads);
   reset_peak_rss();
   int n = 0;
   float *samples = korva_tts(text == "long" ? kLongText : kParagraph, &n, 1.0f);
@@ -138,7 +136,7 @@ void measure_memory(const Options &options) {
         "--rate native\n\n");
     return;
   }
-  const int threads = options.threads.front();
+  const int threads = options.threads;
   const std::string scratch = std::filesystem::temp_directory_path() /
                               ("synthesis-bench-" + std::to_string(getpid()) + "-");
   std::printf("## Peak RSS during korva_tts in a fresh process, %d threads\n\n", threads);
@@ -150,8 +148,8 @@ void measure_memory(const Options &options) {
       std::vector<double> audio, peak;
       for (int i = 0; i < options.memory_repeats; ++i) {
         const auto values =
-            run_child({"--child-synth", options.voice, std::to_string(precision.id),
-                       std::to_string(threads), text, scratch + precision.name + "-" + text});
+            run_child({"--child-synth", options.voice, std::to_string(precision.id), text,
+                       scratch + precision.name + "-" + text});
         if (values.size() != 2) break;
         audio.push_back(values[0]);
         peak.push_back(values[1]);

@@ -14,7 +14,7 @@ int child_load(const std::string &voice);
 // Child: synthesises the "short" or "long" text as the process's first request
 // (seed 0), writes the float samples to `out` and prints the audio length and
 // the peak resident size during the request (s, MiB).
-int child_synth(const std::string &voice, int precision, int threads, const std::string &text,
+int child_synth(const std::string &voice, int precision, const std::string &text,
                 const std::string &out);
 
 void measure_load(const Options &options);

@@ -1,6 +1,5 @@
 #include "in-process-measures.h"
 
-#include <torch/torch.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,36 +24,33 @@ void measure_rtf(const Options &options) {
   std::printf("## %s real-time factor, %s\n\n", request_function(options, false).c_str(),
               describe_request(options).c_str());
   std::printf("| precision | threads | audio, s | RTF |\n|---|---|---|---|\n");
+  const int threads = options.threads;
   for (const auto &precision : options.precisions) {
     korva_set_precision(precision.id);
-    for (int threads : options.threads) {
-      torch::set_num_threads(threads);
-      double audio = speak_request(options);
-      std::vector<double> rtf;
-      for (int i = 0; i < options.repeats && audio > 0.0; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        audio = speak_request(options);
-        rtf.push_back(seconds_since(start) / audio);
-      }
-      if (audio <= 0.0) {
-        std::printf("| %s | %d | failed | |\n", precision.name, threads);
-        continue;
-      }
-      const Spread spread = spread_of(rtf);
-      std::printf("| %s | %d | %.2f | %s |\n", precision.name, threads, audio,
-                  format_spread(spread, 3).c_str());
-      const std::string configuration =
-          std::string(precision.name) + " " + std::to_string(threads) + " threads";
-      write_csv_row(options.csv, "tts rtf", configuration, spread);
-      write_csv_row(options.csv, "tts audio s", configuration, {audio, audio, audio});
+    double audio = speak_request(options);
+    std::vector<double> rtf;
+    for (int i = 0; i < options.repeats && audio > 0.0; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      audio = speak_request(options);
+      rtf.push_back(seconds_since(start) / audio);
     }
+    if (audio <= 0.0) {
+      std::printf("| %s | %d | failed | |\n", precision.name, threads);
+      continue;
+    }
+    const Spread spread = spread_of(rtf);
+    std::printf("| %s | %d | %.2f | %s |\n", precision.name, threads, audio,
+                format_spread(spread, 3).c_str());
+    const std::string configuration =
+        std::string(precision.name) + " " + std::to_string(threads) + " threads";
+    write_csv_row(options.csv, "tts rtf", configuration, spread);
+    write_csv_row(options.csv, "tts audio s", configuration, {audio, audio, audio});
   }
   std::printf("\n");
 }
 
 void measure_first_audio(const Options &options) {
-  const int threads = options.threads.front();
-  torch::set_num_threads(threads);
+  const int threads = options.threads;
   std::printf("## Time to first audio through %s, %s, %d threads\n\n",
               request_function(options, true).c_str(), describe_request(options).c_str(), threads);
   std::printf("| precision | first chunk after, s |\n|---|---|\n");
@@ -78,8 +74,7 @@ void measure_first_audio(const Options &options) {
 }
 
 void measure_stages(const Options &options) {
-  const int threads = options.threads.front();
-  torch::set_num_threads(threads);
+  const int threads = options.threads;
   // The paragraph to a file, so that the WAV writer is among the stages.
   const bool to_file = !uses_request_options(options);
   const std::string wav = std::filesystem::temp_directory_path() /

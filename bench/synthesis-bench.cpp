@@ -22,8 +22,8 @@ constexpr const char *kUsage =
     "usage: synthesis-bench VOICE.pt [options]\n"
     "  --repeats N          runs per figure (3)\n"
     "  --memory-repeats N   runs per figure of the memory section (1)\n"
-    "  --threads 2,1        intra-op thread counts of the rtf section; the first\n"
-    "                       is used by the others (2)\n"
+    "  --threads N          intra-op threads of each request (2), through\n"
+    "                       OMP_NUM_THREADS\n"
     "  --precisions LIST    fp32, bf16 (both)\n"
     "  --only LIST          load, rtf, stream, memory, stages (all)\n"
     "  --csv FILE           also write the figures to FILE as CSV\n"
@@ -64,9 +64,7 @@ bool parse(const std::vector<std::string> &args, Options &options, std::string &
     } else if (args[i] == "--memory-repeats" && has_value) {
       options.memory_repeats = std::max(1, std::atoi(args[++i].c_str()));
     } else if (args[i] == "--threads" && has_value) {
-      options.threads.clear();
-      for (const auto &count : split(args[++i]))
-        options.threads.push_back(std::atoi(count.c_str()));
+      options.threads = std::atoi(args[++i].c_str());
     } else if (args[i] == "--precisions" && has_value) {
       options.precision_names = split_set(args[++i]);
     } else if (args[i] == "--csv" && has_value) {
@@ -86,7 +84,7 @@ bool parse(const std::vector<std::string> &args, Options &options, std::string &
       return false;
     }
   }
-  return !options.voice.empty() && !options.threads.empty() && options.threads.front() > 0;
+  return !options.voice.empty() && options.threads > 0;
 }
 
 }  // namespace
@@ -94,9 +92,8 @@ bool parse(const std::vector<std::string> &args, Options &options, std::string &
 int main(int argc, char **argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "--child-load") return child_load(args[1]);
-  if (args.size() == 6 && args[0] == "--child-synth")
-    return child_synth(args[1], std::atoi(args[2].c_str()), std::atoi(args[3].c_str()), args[4],
-                       args[5]);
+  if (args.size() == 5 && args[0] == "--child-synth")
+    return child_synth(args[1], std::atoi(args[2].c_str()), args[3], args[4]);
 
   Options options;
   std::string csv_path;
@@ -121,10 +118,9 @@ int main(int argc, char **argv) {
     else
       std::printf("%s: refused by korva_set_precision, not measured\n", precision.name);
   }
-  std::string threads;
-  for (int count : options.threads)
-    threads += (threads.empty() ? "" : ", ") + std::to_string(count);
-  print_system_header(threads);
+  // Read by the engine on its first request and inherited by the fresh processes.
+  setenv("OMP_NUM_THREADS", std::to_string(options.threads).c_str(), 1);
+  print_system_header(std::to_string(options.threads));
 
   // Fresh-process sections first, while this process holds no voice.
   const Section sections[] = {{"load", measure_load, false},

@@ -23,7 +23,9 @@ struct Options {
   std::string voice;
   int repeats = 3;
   int memory_repeats = 1;       // each is a minute of audio per precision
-  std::vector<int> threads{2};  // the first is used where one count is enough
+  // Intra-op threads of each request: the engine's default voice takes its count
+  // from OMP_NUM_THREADS, read once, so one count per process.
+  int threads = 2;
   std::set<std::string> sections{"load", "rtf", "stream", "memory", "stages"};
   bool log = false;     // keep the engine's standard error
   FILE *csv = nullptr;  // where the figures also go as CSV rows, if anywhere
