@@ -41,6 +41,9 @@ struct Extremes {
 
 // Runs the reverse flow window by window into a whole-utterance latent z, which
 // is small (inter_channels values a frame); only the decoder's activations are large.
+// Each layer keeps its output so far, so that a window computes every layer's new
+// frames once: a layer reads its input's context from what the layer before it
+// already holds instead of recomputing it.
 class FlowPass {
  public:
   FlowPass(FlowImpl &flow, const torch::Tensor &z_p, const torch::Tensor &y_mask,
@@ -50,10 +53,21 @@ class FlowPass {
         y_mask_(y_mask),
         g_(g),
         frames_(z_p.size(2)),
-        context_(flow.context_frames()),
         max_window_(max_window),
         z_(torch::empty_like(z_p)),
-        layers_(static_cast<size_t>(flow.n_flows)) {}
+        layers_(static_cast<size_t>(flow.n_flows)) {
+    // In the order the layers run: the last one first.
+    int64_t after = flow.context_frames();
+    for (int i = flow.n_flows - 1; i >= 0; --i) {
+      auto &layer = layers_[static_cast<size_t>(i)];
+      layer.coupling = flow.flows[i]->as<ResidualCouplingLayerImpl>();
+      layer.context = layer.coupling->enc->context_frames();
+      after -= layer.context;
+      layer.read_after = after;
+      // The last to run writes into z itself.
+      layer.output = i == 0 ? z_ : torch::empty_like(z_p);
+    }
+  }
 
   const torch::Tensor &z() const { return z_; }
 
@@ -62,46 +76,56 @@ class FlowPass {
     while (done_ < frame) {
       // Windows grow with the work done so far: short at first, for early audio.
       const int64_t grow = std::min(max_window_, std::max<int64_t>(done_, 1));
-      run_window(done_, std::min(frames_, done_ + std::max(frame - done_, grow)));
+      run_window(std::min(frames_, done_ + std::max(frame - done_, grow)));
       if (done_ == frames_) report();
     }
   }
 
  private:
-  struct LayerStats {
+  struct Layer {
+    ResidualCouplingLayerImpl *coupling = nullptr;
+    int64_t context = 0;     // frames its output reads on each side of a frame
+    int64_t read_after = 0;  // frames the layers after it read beyond theirs
+    torch::Tensor output;    // exact on frames [0, done)
+    int64_t done = 0;
     double abs_change_sum = 0.0;
     Extremes range;
   };
 
-  void run_window(int64_t begin, int64_t end) {
+  // Makes z exact on frames [0, end).
+  void run_window(int64_t end) {
     RECORD_USER_SCOPE("korva::flow");
-    // The latent holds frames [lo, hi); each layer needs the context of the layers after it.
-    int64_t context = context_;
-    int64_t lo = std::max<int64_t>(0, begin - context);
-    int64_t hi = std::min(frames_, end + context);
-    auto kept = [&](const torch::Tensor &t) { return t.narrow(2, begin - lo, end - begin); };
-    auto latent = z_p_.narrow(2, lo, hi - lo);
+    const torch::Tensor *input = &z_p_;
     for (int i = flow_.n_flows - 1; i >= 0; --i) {
-      const auto layer = flow_.flows[i]->as<ResidualCouplingLayerImpl>();
-      latent = torch::flip(latent, {1});
-      const auto before = latent;
-      latent = layer->forward(latent, y_mask_.narrow(2, lo, hi - lo), true, g_);
-      if (stats_) {
-        auto &stats = layers_[static_cast<size_t>(i)];
-        stats.abs_change_sum += (kept(latent) - kept(before)).abs().sum().item<double>();
-        stats.range.add(kept(latent));
-      }
-      // The later layers read less around the window: the rest is dropped.
-      context -= layer->enc->context_frames();
-      const int64_t from = std::max<int64_t>(0, begin - context);
-      const int64_t to = std::min(frames_, end + context);
-      latent = latent.narrow(2, from - lo, to - from);
-      lo = from;
-      hi = to;
+      auto &layer = layers_[static_cast<size_t>(i)];
+      const int64_t from = layer.done;
+      const int64_t to = std::min(frames_, end + layer.read_after);
+      if (to > from) run_layer(layer, *input, from, to);
+      input = &layer.output;
     }
-    if (stats_) after_flow_.add(kept(latent));
-    z_.narrow(2, begin, end - begin).copy_(kept(latent * y_mask_.narrow(2, lo, hi - lo)));
+    if (stats_) after_flow_.add(z_.narrow(2, done_, end - done_));
     done_ = end;
+  }
+
+  // Frames [from, to) of the layer's output, from its input on those frames and
+  // their context, which the layer before it holds already.
+  void run_layer(Layer &layer, const torch::Tensor &input, int64_t from, int64_t to) {
+    const int64_t lo = std::max<int64_t>(0, from - layer.context);
+    const int64_t hi = std::min(frames_, to + layer.context);
+    const auto mask = y_mask_.narrow(2, lo, hi - lo);
+    const auto flipped = torch::flip(input.narrow(2, lo, hi - lo), {1});
+    const auto fresh =
+        layer.coupling->forward(flipped, mask, true, g_).narrow(2, from - lo, to - from);
+    if (stats_) {
+      const auto before = flipped.narrow(2, from - lo, to - from);
+      layer.abs_change_sum += (fresh - before).abs().sum().item<double>();
+      layer.range.add(fresh);
+    }
+    // The last layer to run gives z, masked.
+    const bool last = &layer == &layers_.front();
+    layer.output.narrow(2, from, to - from)
+        .copy_(last ? fresh * mask.narrow(2, from - lo, to - from) : fresh);
+    layer.done = to;
   }
 
   void report() const {
@@ -115,9 +139,9 @@ class FlowPass {
   void print_stats() const {
     const double elements = static_cast<double>(z_.numel());
     for (int i = flow_.n_flows - 1; i >= 0; --i) {
-      const auto &stats = layers_[static_cast<size_t>(i)];
+      const auto &layer = layers_[static_cast<size_t>(i)];
       log_line(LogLevel::kInfo, "[korva] flow[%d] mean_abs_change=%.6f z range=[%.3f, %.3f]", i,
-               stats.abs_change_sum / elements, stats.range.min, stats.range.max);
+               layer.abs_change_sum / elements, layer.range.min, layer.range.max);
     }
     log_line(LogLevel::kInfo, "[korva] z (after flow) stats: min=%.3f max=%.3f hasnan=%d",
              after_flow_.min, after_flow_.max, after_flow_.has_nan ? 1 : 0);
@@ -125,12 +149,12 @@ class FlowPass {
 
   FlowImpl &flow_;
   const torch::Tensor z_p_, y_mask_, g_;
-  const int64_t frames_, context_, max_window_;
+  const int64_t frames_, max_window_;
   torch::Tensor z_;
   int64_t done_ = 0;
   // The statistics are only gathered for their lines.
   const bool stats_ = log_enabled(LogLevel::kInfo);
-  std::vector<LayerStats> layers_;
+  std::vector<Layer> layers_;  // indexed as the flow's layers
   Extremes after_flow_;
 };
 
