@@ -63,17 +63,23 @@ std::shared_ptr<const WindowDecoder> DecoderImpl::window_decoder(int64_t frames)
     windows_.clear();
     windows_stamp_ = stamp;
   }
-  const auto found = windows_.find(frames);
+  // oneDNN's kernels run on the thread count they were built for: a request
+  // gets the ones built for its own.
+  const std::pair<int64_t, int> key{frames, at::get_num_threads()};
+  const auto found = windows_.find(key);
   if (found != windows_.end()) return found->second;
+  const WindowDecoder *same_weights = nullptr;
+  for (const auto &made : windows_)
+    if (made.second) same_weights = made.second.get();
   std::shared_ptr<const WindowDecoder> made;
   if (WindowDecoder::supports(*this)) {
     try {
-      made = std::make_shared<const WindowDecoder>(*this, frames, bfloat16_);
+      made = std::make_shared<const WindowDecoder>(*this, frames, bfloat16_, same_weights);
     } catch (const std::exception &) {
       // oneDNN refused a kernel: forward_frames does the work instead.
     }
   }
-  windows_[frames] = made;
+  windows_[key] = made;
   return made;
 }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "voice/voice-description.h"
@@ -35,8 +36,9 @@ struct DecoderImpl : torch::nn::Module {
   void use_bfloat16(bool on);
   bool uses_bfloat16() const { return bfloat16_; }
   // The window decoder for windows of `frames` frames, of the weights and precision
-  // as they are now: made on first use and kept until they change. Null when it
-  // cannot run this decoder (forward_frames then does the work).
+  // as they are now, for the calling thread's thread count: made on first use and
+  // kept until they change. Null when it cannot run this decoder (forward_frames
+  // then does the work).
   std::shared_ptr<const WindowDecoder> window_decoder(int64_t frames);
   // Latent frames on each side that one output sample depends on (rounded up).
   int64_t context_frames() const;
@@ -68,7 +70,8 @@ struct DecoderImpl : torch::nn::Module {
   bool bfloat16_ = false;
   std::mutex windows_mutex_;
   uint64_t windows_stamp_ = ~uint64_t{0};
-  std::map<int64_t, std::shared_ptr<const WindowDecoder>> windows_;  // by window frames
+  // By window frames and thread count; all share one copy of the packed weights.
+  std::map<std::pair<int64_t, int>, std::shared_ptr<const WindowDecoder>> windows_;
   std::vector<std::string> up_scopes_, res_scopes_;  // profiler names per stage
 };
 TORCH_MODULE(Decoder);

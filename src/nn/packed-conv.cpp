@@ -88,7 +88,7 @@ bool poor_kernel(const std::string &name, ActivationType type) {
 
 PackedConv::PackedConv(const float *weight, const float *bias, const ConvShape &s,
                        const Activations &src, const Activations &dst,
-                       const ConvEpilogue &epilogue) {
+                       const ConvEpilogue &epilogue, const PackedConv *same_weights) {
   auto pd = describe_conv(s, src, dst, bias != nullptr, epilogue, 1);
   name_ = pd.impl_info_str();
   const int64_t d = s.dilation;
@@ -104,6 +104,12 @@ PackedConv::PackedConv(const float *weight, const float *bias, const ConvShape &
   dst_md_ = describe(dst, fold);
   bias_md_ = memory::desc({s.out}, memory::data_type::f32, Tag::a);
   primitive_ = dnnl::convolution_forward(pd);
+  if (same_weights && same_weights->weights_.get_desc() == pd.weights_desc() &&
+      (bias != nullptr) == static_cast<bool>(same_weights->bias_)) {
+    weights_ = same_weights->weights_;
+    bias_ = same_weights->bias_;
+    return;
+  }
   const auto &engine = cpu_engine();
   weights_ = memory(pd.weights_desc(), engine);
   const memory::dims w_dims = fold == 1 ? memory::dims{s.out, s.in, s.kernel}

@@ -7,8 +7,10 @@
 // reordered in and out, and the element-wise step after a convolution (leaky
 // ReLU, the residual sum, tanh) happens in the convolution's own pass.
 //
-// A kernel is built for one input length; the window decoder keeps its
-// windows of one size so that each is built once per voice.
+// A kernel is built for one input length and one thread count (oneDNN divides
+// the work among the threads of the calling thread when it builds the kernel,
+// and always runs it on that many); the window decoder keeps its windows of
+// one size so that each is built once per voice and thread count.
 
 #include <dnnl.hpp>
 
@@ -37,9 +39,12 @@ class PackedConv {
   // in src's type, with weights converted to it. Where oneDNN has no good
   // kernel for a dilated convolution (wide dilations), and its padding and the
   // lengths are multiples of the dilation d, it runs as a two-dimensional one
-  // over [length / d, d]. Throws dnnl::error.
+  // over [length / d, d]. `same_weights`, when not null, is a kernel of the same
+  // weights and bias (for other lengths or thread counts) whose packed weights
+  // are shared where the layouts agree. Throws dnnl::error.
   PackedConv(const float *weight, const float *bias, const ConvShape &shape,
-             const Activations &src, const Activations &dst, const ConvEpilogue &epilogue);
+             const Activations &src, const Activations &dst, const ConvEpilogue &epilogue,
+             const PackedConv *same_weights = nullptr);
 
   // `bias` replaces the bias given at construction when not null ([out] float32).
   void run(const void *src, void *dst, const float *bias = nullptr) const;

@@ -37,7 +37,8 @@ struct Weights {
 };
 
 std::unique_ptr<PackedConv> pack(const WNConv1dImpl &conv, const Activations &src,
-                                 const Activations &dst, const ConvEpilogue &epilogue) {
+                                 const Activations &dst, const ConvEpilogue &epilogue,
+                                 const PackedConv *same_weights) {
   const Weights weights(conv.weight, conv.bias);
   ConvShape shape;
   shape.in = conv.in_channels;
@@ -45,7 +46,8 @@ std::unique_ptr<PackedConv> pack(const WNConv1dImpl &conv, const Activations &sr
   shape.kernel = conv.kernel_size;
   shape.dilation = conv.dilation;
   shape.padding = conv.padding;
-  return std::make_unique<PackedConv>(weights.w(), weights.b(), shape, src, dst, epilogue);
+  return std::make_unique<PackedConv>(weights.w(), weights.b(), shape, src, dst, epilogue,
+                                      same_weights);
 }
 
 // Least common multiple of the stage's dilations (its folded convolutions need
@@ -105,7 +107,8 @@ bool WindowDecoder::supports(const DecoderImpl &dec) {
          dec.conv_post->options.kernel_size()->at(0) % 2 == 1;
 }
 
-WindowDecoder::WindowDecoder(const DecoderImpl &dec, int64_t window_frames, bool bfloat16)
+WindowDecoder::WindowDecoder(const DecoderImpl &dec, int64_t window_frames, bool bfloat16,
+                             const WindowDecoder *same_weights)
     : window_(window_frames), samples_per_frame_(dec.samples_per_frame()) {
   if (window_frames < 1 || !supports(dec))
     throw std::invalid_argument("the window decoder cannot run this decoder");
@@ -158,29 +161,35 @@ WindowDecoder::WindowDecoder(const DecoderImpl &dec, int64_t window_frames, bool
     const Weights w(dec.conv_pre->weight, dec.conv_pre->bias);
     ConvShape shape{in_channels, dec.conv_pre->weight.size(0), 2 * pre_pad + 1};
     pre_ = std::make_unique<PackedConv>(w.w(), w.b(), shape, z_shape_, stages_.front().u,
-                                        ConvEpilogue{true, kStageSlope, false, false});
+                                        ConvEpilogue{true, kStageSlope, false, false},
+                                        same_weights ? same_weights->pre_.get() : nullptr);
   }
 
   for (int64_t i = 0; i < stages; ++i) {
     Stage &st = stages_[static_cast<size_t>(i)];
+    const Stage *like = same_weights ? &same_weights->stages_[static_cast<size_t>(i)] : nullptr;
     const auto up = dec.ups->ptr<WNConvTranspose1dImpl>(static_cast<size_t>(i));
     int64_t kernel = 1;
     const Weights w(phase_weights(*up, kernel), up->bias.detach().repeat({up->stride}));
     st.phases = {ActivationType::kFloat, block, up->stride * st.x.channels, st.u.length};
     ConvShape shape{st.u.channels, st.phases.channels, kernel, 1, 1, kernel / 2};
-    st.up = std::make_unique<PackedConv>(w.w(), w.b(), shape, st.u, st.phases, ConvEpilogue{});
+    st.up = std::make_unique<PackedConv>(w.w(), w.b(), shape, st.u, st.phases, ConvEpilogue{},
+                                         like ? like->up.get() : nullptr);
     for (size_t j = 0; j < n; ++j) {
       const auto rb = dec.resblocks->ptr<ResBlockImpl>(n * static_cast<size_t>(i) + j);
       std::vector<Step> steps(rb->convs1->size());
       for (size_t d = 0; d < steps.size(); ++d) {
         if (d < rb->skipped.size() && rb->skipped[d]) continue;
         const auto &first = *rb->convs1->ptr<WNConv1dImpl>(d);
+        const Step *same = like ? &like->blocks[j][d] : nullptr;
         if (rb->convs2) {
-          steps[d].first = pack(first, st.conv_in, st.between, {true, kStageSlope, false, false});
+          steps[d].first = pack(first, st.conv_in, st.between, {true, kStageSlope, false, false},
+                                same ? same->first.get() : nullptr);
           steps[d].second = pack(*rb->convs2->ptr<WNConv1dImpl>(d), st.between, st.x,
-                                 {false, 0.0f, true, false});
+                                 {false, 0.0f, true, false}, same ? same->second.get() : nullptr);
         } else {
-          steps[d].first = pack(first, st.conv_in, st.x, {false, 0.0f, true, false});
+          steps[d].first = pack(first, st.conv_in, st.x, {false, 0.0f, true, false},
+                                same ? same->first.get() : nullptr);
         }
       }
       st.blocks.push_back(std::move(steps));
@@ -195,7 +204,8 @@ WindowDecoder::WindowDecoder(const DecoderImpl &dec, int64_t window_frames, bool
   const Weights w(dec.conv_post->weight);
   ConvShape shape{last.x.channels, 1, 2 * post_padding_ + 1};
   post_ = std::make_unique<PackedConv>(w.w(), nullptr, shape, post_in_, out_shape_,
-                                       ConvEpilogue{false, 0.0f, false, true});
+                                       ConvEpilogue{false, 0.0f, false, true},
+                                       same_weights ? same_weights->post_.get() : nullptr);
 }
 
 WindowDecoder::~WindowDecoder() = default;

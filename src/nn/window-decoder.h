@@ -34,9 +34,13 @@ class WindowDecoder {
     std::vector<char> conv_in_, between_;     // bytes (float32 or bfloat16)
   };
 
-  // From the decoder's weights as they are now. Throws std::invalid_argument for a
-  // decoder it cannot run (see supports) and dnnl::error when oneDNN refuses.
-  WindowDecoder(const DecoderImpl &dec, int64_t window_frames, bool bfloat16);
+  // From the decoder's weights as they are now, for the calling thread's thread
+  // count. `same_weights`: a window decoder of the same weights and precision
+  // (of another window size or thread count) whose packed weights are shared, or
+  // null. Throws std::invalid_argument for a decoder it cannot run (see supports)
+  // and dnnl::error when oneDNN refuses.
+  WindowDecoder(const DecoderImpl &dec, int64_t window_frames, bool bfloat16,
+                const WindowDecoder *same_weights = nullptr);
   ~WindowDecoder();
 
   // Whether the decoder's sizes are ones this class runs: odd residual kernels whose

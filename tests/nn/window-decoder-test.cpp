@@ -115,6 +115,25 @@ TEST(WindowDecoder, ChangedWeightsAndSkippedStepsAreSeen) {
   EXPECT_EQ(dec->window_decoder(8), dec->window_decoder(8)) << "kept while nothing changes";
 }
 
+// oneDNN's kernels keep the thread count they were built for: a request of
+// one thread must not run kernels built for two, nor the other way round.
+TEST(WindowDecoder, EachThreadCountHasKernelsOfItsOwnGivingTheSameSamples) {
+  torch::NoGradGuard no_grad;
+  auto dec = sane_decoder(type1_sizes(), 0);
+  const auto z = torch::randn({1, 16, 20});
+  std::shared_ptr<const WindowDecoder> kernels[2];
+  torch::Tensor samples[2];
+  const int saved = at::get_num_threads();
+  for (const int threads : {1, 2}) {
+    at::set_num_threads(threads);
+    kernels[threads - 1] = dec->window_decoder(8);
+    samples[threads - 1] = decode_windows(*dec, z, 8);
+  }
+  at::set_num_threads(saved);
+  EXPECT_NE(kernels[0], kernels[1]);
+  EXPECT_TRUE(torch::equal(samples[0], samples[1]));
+}
+
 TEST(WindowDecoder, Bfloat16StaysFortyDecibelsFromFloat32) {
   torch::NoGradGuard no_grad;
   auto dec = sane_decoder(type1_sizes(), 0);
