@@ -187,10 +187,15 @@ bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
   std::vector<float> samples(static_cast<size_t>(
       std::max(first.window_frames(), rest.window_frames()) * per_frame));
   std::unique_ptr<WindowDecoder::Workspace> work;
+  const WindowDecoder *work_for = nullptr;
   const float *bias = pre_bias.defined() ? pre_bias.data_ptr<float>() : nullptr;
   for (int64_t begin = 0; begin < frames;) {
     const WindowDecoder &dec = begin == 0 ? first : rest;
-    if (begin == 0 || &first != &rest) work = dec.make_workspace();
+    // Megabytes of buffers: made once per decoder, not once per window.
+    if (&dec != work_for) {
+      work = dec.make_workspace();
+      work_for = &dec;
+    }
     RECORD_USER_SCOPE("korva::decoder");
     flow_pass.advance_to(std::min(frames, begin + dec.first_frame() + dec.frames_read()));
     dec.decode(flow_pass.z().data_ptr<float>(), frames, begin, samples.data(), *work, bias);
