@@ -1,6 +1,9 @@
 #include "nn/packed-conv.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -38,12 +41,32 @@ dnnl::primitive_attr attributes(const ConvEpilogue &e) {
   if (e.tanh) ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_tanh, 0.0f, 0.0f);
   dnnl::primitive_attr attr;
   attr.set_post_ops(ops);
+  // The library's own scratchpad belongs to the thread that built the kernel: one
+  // kernel runs on the threads of every request and window, so each brings its own.
+  attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
   return attr;
 }
 
 dnnl::stream &thread_stream() {
   thread_local dnnl::stream stream(cpu_engine());
   return stream;
+}
+
+// The calling thread's scratchpad, at least `bytes` long: a thread runs one
+// kernel at a time.
+void *thread_scratchpad(size_t bytes) {
+  struct Free {
+    void operator()(void *p) const { std::free(p); }
+  };
+  thread_local std::unique_ptr<void, Free> buffer;
+  thread_local size_t size = 0;
+  if (bytes > size) {
+    constexpr size_t kAlign = 64;
+    buffer.reset(std::aligned_alloc(kAlign, (bytes + kAlign - 1) / kAlign * kAlign));
+    if (!buffer) throw std::bad_alloc();
+    size = bytes;
+  }
+  return buffer.get();
 }
 
 }  // namespace
@@ -100,6 +123,7 @@ PackedConv::PackedConv(const float *weight, const float *bias, const ConvShape &
     pd = describe_conv(s, src, dst, bias != nullptr, epilogue, fold);
     name_ = pd.impl_info_str();
   }
+  scratchpad_md_ = pd.scratchpad_desc();
   src_md_ = describe(src, fold);
   dst_md_ = describe(dst, fold);
   bias_md_ = memory::desc({s.out}, memory::data_type::f32, Tag::a);
@@ -134,6 +158,9 @@ void PackedConv::run(const void *src, void *dst, const float *bias) const {
     args[DNNL_ARG_BIAS] = memory(bias_md_, engine, const_cast<float *>(bias));
   else if (bias_)
     args[DNNL_ARG_BIAS] = bias_;
+  const size_t scratch = scratchpad_md_.get_size();
+  if (scratch > 0)
+    args[DNNL_ARG_SCRATCHPAD] = memory(scratchpad_md_, engine, thread_scratchpad(scratch));
   auto &stream = thread_stream();
   primitive_.execute(stream, args);
   stream.wait();

@@ -7,7 +7,8 @@
 // reordered in and out, and the element-wise step after a convolution (leaky
 // ReLU, the residual sum, tanh) happens in the convolution's own pass.
 //
-// A kernel is built for one input length and one thread count (oneDNN divides
+// A kernel may run on any thread, and on several at once: each brings its own
+// scratchpad. A kernel is built for one input length and one thread count (oneDNN divides
 // the work among the threads of the calling thread when it builds the kernel,
 // and always runs it on that many); the window decoder keeps its windows of
 // one size so that each is built once per voice and thread count.
@@ -54,7 +55,7 @@ class PackedConv {
 
  private:
   dnnl::primitive primitive_;
-  dnnl::memory::desc src_md_, dst_md_, bias_md_;
+  dnnl::memory::desc src_md_, dst_md_, bias_md_, scratchpad_md_;
   dnnl::memory weights_, bias_;
   std::string name_;
 };

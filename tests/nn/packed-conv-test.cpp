@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <torch/torch.h>
 
+#include <cstdint>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -70,6 +73,45 @@ TEST(PackedConv, ABiasGivenAtRunTimeReplacesTheOwnOne) {
   std::vector<float> dst(8);
   packed.run(src.data(), dst.data(), other.data());
   EXPECT_EQ(dst, (std::vector<float>{0, 3, 0, 3, 0, 3, 0, 3}));
+}
+
+// Servers run one voice's kernels on many threads at once, none of them the
+// thread that built the kernels.
+TEST(PackedConv, RunsOnOtherThreadsAndOnSeveralAtOnce) {
+  torch::manual_seed(9);
+  const int64_t channels = 64, length = 2048, kernel = 5;
+  const auto x = torch::randn({length, channels});  // channels-last
+  const auto w = torch::randn({channels, channels, kernel}) * 0.1;
+  const auto b = torch::randn({channels});
+  for (const auto type : {ActivationType::kFloat, ActivationType::kBFloat16}) {
+    const Activations src_shape{type, 0, channels, length};
+    const Activations dst_shape{ActivationType::kFloat, 0, channels, length};
+    std::unique_ptr<PackedConv> packed;
+    try {
+      packed = std::make_unique<PackedConv>(w.data_ptr<float>(), b.data_ptr<float>(),
+                                            ConvShape{channels, channels, kernel, 1, 1, kernel / 2},
+                                            src_shape, dst_shape, ConvEpilogue{});
+    } catch (const dnnl::error &) {
+      continue;  // no bfloat16 kernel on this CPU
+    }
+    const auto in = type == ActivationType::kFloat ? x : x.to(torch::kBFloat16);
+    std::vector<char> src(src_shape.bytes());
+    std::memcpy(src.data(), in.data_ptr(), src.size());
+    std::vector<float> alone(static_cast<size_t>(channels * length));
+    packed->run(src.data(), alone.data());
+    std::vector<int> mismatches(2, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+      threads.emplace_back([&, t] {
+        std::vector<float> dst(alone.size());
+        for (int i = 0; i < 20; ++i) {
+          packed->run(src.data(), dst.data());
+          mismatches[static_cast<size_t>(t)] += dst == alone ? 0 : 1;
+        }
+      });
+    for (auto &thread : threads) thread.join();
+    EXPECT_EQ(mismatches, (std::vector<int>{0, 0})) << packed->kernel_name();
+  }
 }
 
 }  // namespace
