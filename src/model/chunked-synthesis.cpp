@@ -12,6 +12,8 @@
 #include <stdexcept>
 
 #include "log/log.h"
+#include "model/flush-denormals.h"
+#include "model/threads.h"
 #include "nn/coupling-flow.h"
 #include "nn/debug-dump.h"
 #include "nn/hifigan-decoder.h"
@@ -178,30 +180,62 @@ bool deliver(const float *samples, int64_t count, bool stats, Extremes &output,
   return sink.write(samples, count);
 }
 
-// Windows of fixed sizes on the window decoder: the first `first`, every later one `rest`.
-bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
-                          const WindowDecoder &rest, const torch::Tensor &pre_bias, bool stats,
-                          Extremes &output, WaveSink &sink) {
-  const int64_t frames = flow_pass.z().size(2);
-  const int64_t per_frame = rest.samples_per_frame();
-  std::vector<float> samples(static_cast<size_t>(
-      std::max(first.window_frames(), rest.window_frames()) * per_frame));
+// One window's decoding: its frames, buffers and samples.
+struct Lane {
+  explicit Lane(const WindowDecoder &dec)
+      : work(dec.make_workspace()),
+        samples(static_cast<size_t>(dec.window_frames() * dec.samples_per_frame())) {}
   std::unique_ptr<WindowDecoder::Workspace> work;
-  const WindowDecoder *work_for = nullptr;
+  std::vector<float> samples;
+  int64_t begin = 0, end = 0;
+};
+
+// Windows of fixed sizes on the window decoder: the first on `first`, on all of the
+// request's threads, for early audio; every later one on `rest`, `lanes` windows at
+// once, each on a thread of its own (`rest` built for one thread when lanes > 1):
+// small convolutions gain little from a second thread, whole windows do.
+bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
+                          const WindowDecoder &rest, int lanes, const torch::Tensor &pre_bias,
+                          bool stats, Extremes &output, WaveSink &sink) {
+  const int64_t frames = flow_pass.z().size(2);
+  const float *z = flow_pass.z().data_ptr<float>();
   const float *bias = pre_bias.defined() ? pre_bias.data_ptr<float>() : nullptr;
-  for (int64_t begin = 0; begin < frames;) {
-    const WindowDecoder &dec = begin == 0 ? first : rest;
-    // Megabytes of buffers: made once per decoder, not once per window.
-    if (&dec != work_for) {
-      work = dec.make_workspace();
-      work_for = &dec;
-    }
-    RECORD_USER_SCOPE("korva::decoder");
+  // The latent frames a window reads are made exact, window after window, as one
+  // window at a time would: the flow's windows, and so its rounding, stay the same.
+  const auto ready = [&](const WindowDecoder &dec, Lane &lane, int64_t begin) {
     flow_pass.advance_to(std::min(frames, begin + dec.first_frame() + dec.frames_read()));
-    dec.decode(flow_pass.z().data_ptr<float>(), frames, begin, samples.data(), *work, bias);
-    const int64_t end = std::min(frames, begin + dec.window_frames());
-    if (!deliver(samples.data(), (end - begin) * per_frame, stats, output, sink)) return false;
-    begin = end;
+    lane.begin = begin;
+    lane.end = std::min(frames, begin + dec.window_frames());
+  };
+  const auto hand_on = [&](const Lane &lane) {
+    return deliver(lane.samples.data(), (lane.end - lane.begin) * rest.samples_per_frame(),
+                   stats, output, sink);
+  };
+  {
+    RECORD_USER_SCOPE("korva::decoder");
+    Lane lane(first);
+    ready(first, lane, 0);
+    first.decode(z, frames, 0, lane.samples.data(), *lane.work, bias);
+    if (!hand_on(lane)) return false;
+  }
+  std::vector<Lane> group;
+  for (int i = 0; i < lanes && first.window_frames() < frames; ++i) group.emplace_back(rest);
+  for (int64_t begin = first.window_frames(); begin < frames;) {
+    RECORD_USER_SCOPE("korva::decoder");
+    size_t used = 0;
+    for (; used < group.size() && begin < frames; ++used) {
+      ready(rest, group[used], begin);
+      begin = group[used].end;
+    }
+    at::parallel_for(0, static_cast<int64_t>(used), 1, [&](int64_t from, int64_t to) {
+      const FlushDenormals flush_denormals;
+      for (int64_t i = from; i < to; ++i) {
+        Lane &lane = group[static_cast<size_t>(i)];
+        rest.decode(z, frames, lane.begin, lane.samples.data(), *lane.work, bias);
+      }
+    });
+    for (size_t i = 0; i < used; ++i)
+      if (!hand_on(group[i])) return false;
   }
   return true;
 }
@@ -240,9 +274,18 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
   const bool stats = log_enabled(LogLevel::kInfo);
   sink.begin(frames * dec.samples_per_frame());
   const auto first = dec.window_decoder(sizes.first_decode);
-  const auto rest = sizes.max_decode == sizes.first_decode ? first
-                                                           : dec.window_decoder(sizes.max_decode);
-  const bool done = first && rest ? decode_fixed_windows(flow_pass, *first, *rest,
+  // With more threads, later windows are decoded several at once on one thread each.
+  int lanes = at::get_num_threads();
+  std::shared_ptr<const WindowDecoder> rest;
+  if (lanes > 1) {
+    const ThreadScope one(1);
+    rest = dec.window_decoder(sizes.max_decode);
+  }
+  if (!rest) {
+    lanes = 1;
+    rest = dec.window_decoder(sizes.max_decode);
+  }
+  const bool done = first && rest ? decode_fixed_windows(flow_pass, *first, *rest, lanes,
                                                          conditioned_bias(dec, g), stats, output,
                                                          sink)
                                   : decode_growing_windows(flow_pass, dec, sizes, g, stats,
