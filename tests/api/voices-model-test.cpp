@@ -85,6 +85,32 @@ TEST_F(Voices, RequestsInParallelSoundAsTheyDoAlone) {
   EXPECT_TRUE(alone[0].samples == alone[3].samples);  // two loads of one archive speak alike
 }
 
+// A request of two threads decodes two windows at once, each on kernels built for
+// one thread; its audio is that of the same request on one thread, in each precision.
+TEST_F(Voices, ARequestSoundsTheSameOnOneThreadAndOnTwo) {
+  const char *text = "On one thread and on two.";
+  for (const int precision : {KORVA_PRECISION_FP32, KORVA_PRECISION_BF16}) {
+    korva_voice_config config;
+    korva_voice_config_default(&config, sizeof config);
+    config.precision = precision;
+    std::vector<float> samples[2];
+    for (const int threads : {1, 2}) {
+      config.intra_op_threads = threads;
+      korva_voice *voice = korva_voice_open(KORVA_GOLDEN_ARCHIVE, &config);
+      if (!voice && precision == KORVA_PRECISION_BF16) break;  // not on this CPU
+      ASSERT_NE(voice, nullptr) << korva_last_error();
+      const Spoken spoken = say(voice, text, 7);
+      korva_voice_close(voice);
+      ASSERT_EQ(spoken.status, 0) << spoken.error;
+      samples[threads - 1] = spoken.samples;
+    }
+    if (samples[1].empty()) continue;
+    SCOPED_TRACE(precision == KORVA_PRECISION_FP32 ? "fp32" : "bf16");
+    EXPECT_GT(samples[0].size(), 20480u);  // beyond two windows: 8 and 32 frames of 512 samples
+    EXPECT_TRUE(samples[0] == samples[1]) << "two threads changed the audio";
+  }
+}
+
 TEST_F(Voices, EachVoiceCountsItsOwnSeedsAndTheProcessWideVoiceKeepsItsCounter) {
   load();
   std::vector<std::string> logs;
