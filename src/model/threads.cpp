@@ -53,9 +53,13 @@ int default_threads() {
 }
 
 ThreadScope::ThreadScope(int threads) {
-  // The tensor library sets a thread's count on its first operator: done now,
-  // so that it cannot later undo what is set here.
+  // The tensor library resets a thread's count to its default on the thread's
+  // first parallel loop: done now, so that it cannot later undo what is set here.
+  // Its loops are templates, and the flag that says "done" is a thread-local of
+  // an inline function, of which libkorva has a copy of its own (its symbols stay
+  // inside it): both are set, libtorch's and this library's.
   at::get_num_threads();
+  at::internal::lazy_init_num_threads();
   saved_ = omp_get_max_threads();
   omp_set_num_threads(threads);
 }

@@ -2,6 +2,7 @@
 // request's audio the same as when it runs alone, and closing one voice never
 // disturbing another.
 #include <gtest/gtest.h>
+#include <torch/torch.h>
 
 #include <atomic>
 #include <string>
@@ -109,6 +110,34 @@ TEST_F(Voices, ARequestSoundsTheSameOnOneThreadAndOnTwo) {
     EXPECT_GT(samples[0].size(), 20480u);  // beyond two windows: 8 and 32 frames of 512 samples
     EXPECT_TRUE(samples[0] == samples[1]) << "two threads changed the audio";
   }
+}
+
+int note_threads(const float *, int, void *user) {
+  static_cast<std::vector<int> *>(user)->push_back(torch::get_num_threads());
+  return 0;
+}
+
+// The tensor library resets a thread's count on the thread's first parallel loop,
+// and the library's own loops (templates compiled into it) have a "first" of
+// their own: a host thread's first request must keep the count it was given.
+TEST_F(Voices, AHostThreadsFirstRequestRunsOnTheThreadsItAskedFor) {
+  std::vector<int> seen;
+  int asked = 0;
+  std::thread([&] {
+    asked = torch::get_num_threads() + 1;  // not the count a reset would give
+    korva_voice_config config;
+    korva_voice_config_default(&config, sizeof config);
+    config.intra_op_threads = asked;
+    korva_voice *voice = korva_voice_open(KORVA_GOLDEN_ARCHIVE, &config);
+    ASSERT_NE(voice, nullptr) << korva_last_error();
+    korva_options options;
+    korva_options_default(&options, sizeof options);
+    EXPECT_EQ(korva_voice_synthesize(voice, "Threads.", &options, note_threads, &seen), 0)
+        << korva_last_error();
+    korva_voice_close(voice);
+  }).join();
+  ASSERT_FALSE(seen.empty());
+  for (const int threads : seen) EXPECT_EQ(threads, asked);
 }
 
 TEST_F(Voices, EachVoiceCountsItsOwnSeedsAndTheProcessWideVoiceKeepsItsCounter) {
