@@ -192,7 +192,7 @@ struct Lane {
 
 // Windows of fixed sizes on the window decoder: the first on `first`, on all of the
 // request's threads, for early audio; every later one on `rest`, `lanes` windows at
-// once, each on a thread of its own (`rest` built for one thread when lanes > 1):
+// once, each on a thread of its own (`rest` built for one thread):
 // small convolutions gain little from a second thread, whole windows do.
 bool decode_fixed_windows(FlowPass &flow_pass, const WindowDecoder &first,
                           const WindowDecoder &rest, int lanes, const torch::Tensor &pre_bias,
@@ -274,15 +274,11 @@ bool synthesize_chunked(FlowImpl &flow, DecoderImpl &dec, const torch::Tensor &z
   const bool stats = log_enabled(LogLevel::kInfo);
   sink.begin(frames * dec.samples_per_frame());
   const auto first = dec.window_decoder(sizes.first_decode);
-  // With more threads, later windows are decoded several at once on one thread each.
-  int lanes = at::get_num_threads();
+  // Later windows are decoded as many at once as the request has threads, one a thread.
+  const int lanes = at::get_num_threads();
   std::shared_ptr<const WindowDecoder> rest;
-  if (lanes > 1) {
+  {
     const ThreadScope one(1);
-    rest = dec.window_decoder(sizes.max_decode);
-  }
-  if (!rest) {
-    lanes = 1;
     rest = dec.window_decoder(sizes.max_decode);
   }
   const bool done = first && rest ? decode_fixed_windows(flow_pass, *first, *rest, lanes,

@@ -70,7 +70,10 @@ std::shared_ptr<const WindowDecoder> DecoderImpl::window_decoder(int64_t frames)
   if (found != windows_.end()) return found->second;
   const WindowDecoder *same_weights = nullptr;
   for (const auto &made : windows_)
-    if (made.second) same_weights = made.second.get();
+    if (made.second) {
+      same_weights = made.second.get();
+      break;
+    }
   std::shared_ptr<const WindowDecoder> made;
   if (WindowDecoder::supports(*this)) {
     try {

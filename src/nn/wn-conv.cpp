@@ -21,7 +21,8 @@ WNConv1dImpl::WNConv1dImpl(int32_t in_channels, int32_t out_channels, int32_t ke
 
 torch::Tensor WNConv1dImpl::forward(const torch::Tensor &x) {
   const bool bf16 = x.scalar_type() == torch::kBFloat16 && weight_bf16.defined();
-  if (kernel_size == 1 && stride == 1 && groups == 1 && !bf16) return pointwise_conv(x, weight, bias);
+  if (kernel_size == 1 && stride == 1 && padding == 0 && groups == 1 && !bf16)
+    return pointwise_conv(x, weight, bias);
   return at::conv1d(x, bf16 ? weight_bf16 : weight, bf16 ? bias_bf16 : bias, {stride}, {padding},
                     {dilation}, groups);
 }
