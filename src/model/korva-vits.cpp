@@ -45,7 +45,12 @@ torch::Tensor KorvaVITSImpl::log_durations(const TextEncoderOutput &enc, float n
   return dp->forward(enc.x, enc.x_mask, noise_scale_w, std::move(generator), g);
 }
 
-void KorvaVITSImpl::use_bfloat16(bool on) { dec->use_bfloat16(on && bfloat16_pays(cpu_features())); }
+void KorvaVITSImpl::use_bfloat16(bool on) {
+  const bool pays = on && bfloat16_pays(cpu_features());
+  dec->use_bfloat16(pays);
+  for (const auto &layer : *flow->flows)
+    layer->as<ResidualCouplingLayerImpl>()->enc->use_bfloat16(pays);
+}
 
 void KorvaVITSImpl::skip_identity_layers(bool skip) {
   const int layers = flow->skip_identity_layers(skip);

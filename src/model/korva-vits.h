@@ -42,8 +42,9 @@ struct KorvaVITSImpl : torch::nn::Module {
                       const ChunkSizes &sizes = {}, int64_t speaker = 0);
 
   // The precision of the networks' heaviest arithmetic: with bfloat16 on, the
-  // decoder computes in bfloat16 where that pays on this CPU (AMX-BF16: its
-  // residual blocks and upsampling) and stays float32 elsewhere, where the
+  // decoder and the flow compute in bfloat16 where that pays on this CPU
+  // (AMX-BF16: the decoder's residual blocks and upsampling, the flow's gated
+  // convolutions) and stay float32 elsewhere, where the
   // bfloat16 kernels are slower than the float32 ones. The caller checks that the
   // CPU has native bfloat16 at all (cpu-features.h).
   void use_bfloat16(bool on);

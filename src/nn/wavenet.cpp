@@ -30,17 +30,26 @@ int64_t WaveNetImpl::context_frames() const {
   return frames;
 }
 
+void WaveNetImpl::use_bfloat16(bool on) {
+  for (const auto *list : {&in_layers, &res_skip_layers})
+    for (const auto &conv : **list) conv->as<WNConv1dImpl>()->keep_bfloat16_copy(on);
+  bfloat16 = on;
+}
+
 torch::Tensor WaveNetImpl::forward(const torch::Tensor &x_in, const torch::Tensor &x_mask,
                                    const torch::Tensor &g) {
   const int64_t h = hidden_channels;
   auto x = x_in;
   auto output = torch::zeros_like(x);
+  const auto conv_in = [this](const torch::Tensor &t) {
+    return bfloat16 ? t.to(torch::kBFloat16) : t;
+  };
   const torch::Tensor speaker = cond_layer && g.defined() ? cond_layer->forward(g) : torch::Tensor();
   for (int32_t i = 0; i < n_layers; ++i) {
-    auto gates = in_layers->ptr<WNConv1dImpl>(i)->forward(x);
+    auto gates = in_layers->ptr<WNConv1dImpl>(i)->forward(conv_in(x)).to(torch::kFloat);
     if (speaker.defined()) gates = gates + speaker.narrow(1, 2 * h * i, 2 * h);
     auto acts = torch::tanh(gates.narrow(1, 0, h)) * torch::sigmoid(gates.narrow(1, h, h));
-    auto rs = res_skip_layers->ptr<WNConv1dImpl>(i)->forward(acts);
+    auto rs = res_skip_layers->ptr<WNConv1dImpl>(i)->forward(conv_in(acts)).to(torch::kFloat);
     if (i < n_layers - 1) {
       x = (x + rs.narrow(1, 0, h)) * x_mask;
       output = output + rs.narrow(1, h, h);

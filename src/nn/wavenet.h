@@ -19,9 +19,13 @@ struct WaveNetImpl : torch::nn::Module {
                         const torch::Tensor &g = {});
   // Frames on each side that one output frame depends on.
   int64_t context_frames() const;
+  // The gated and residual/skip convolutions in bfloat16 (their sums and gates
+  // staying float32), or back in float32.
+  void use_bfloat16(bool on);
 
   int32_t hidden_channels;
   int32_t n_layers;
+  bool bfloat16 = false;
   torch::nn::ModuleList in_layers{nullptr};        // WNConv1d, h -> 2h
   torch::nn::ModuleList res_skip_layers{nullptr};  // WNConv1d 1x1, h -> 2h (last: h -> h)
   // WNConv1d 1x1, gin -> 2h per layer: layer i's gates get slice i; or none.

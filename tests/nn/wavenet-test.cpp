@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <torch/torch.h>
 
+#include <cmath>
+
 #include "nn/wn-conv.h"
 
 namespace {
@@ -42,6 +44,30 @@ TEST(WaveNet, OutputIsZeroBeyondTheMask) {
   const auto y = net->forward(torch::randn({1, 8, 12}), mask);
   EXPECT_EQ(y.narrow(2, 7, 5).abs().max().item<float>(), 0.0f);
   EXPECT_GT(y.narrow(2, 0, 7).abs().max().item<float>(), 0.0f);
+}
+
+TEST(WaveNet, Bfloat16StaysFortyDecibelsFromFloat32AndSwitchesBackExactly) {
+  torch::NoGradGuard no_grad;
+  torch::manual_seed(3);
+  WaveNet net(64, 5, 1, 4, 16);
+  for (auto &p : net->parameters()) p.normal_(0.0, 0.05);
+  const auto x = torch::randn({1, 64, 40});
+  const auto g = torch::randn({1, 16, 1});
+  auto mask = torch::ones({1, 1, 40});
+  mask.narrow(2, 30, 10).zero_();
+  const auto reference = net->forward(x, mask, g);
+
+  net->use_bfloat16(true);
+  const auto low = net->forward(x, mask, g);
+  ASSERT_EQ(low.scalar_type(), torch::kFloat);
+  const double noise = (low - reference).pow(2).sum().item<double>();
+  const double signal = reference.pow(2).sum().item<double>();
+  EXPECT_GT(noise, 0.0) << "the convolutions ran in float32";
+  EXPECT_GT(10.0 * std::log10(signal / noise), 40.0);
+  EXPECT_EQ(low.narrow(2, 30, 10).abs().max().item<float>(), 0.0f);
+
+  net->use_bfloat16(false);
+  EXPECT_TRUE(torch::equal(net->forward(x, mask, g), reference));
 }
 
 }  // namespace
