@@ -76,8 +76,10 @@ class FlowPass {
   // Makes z exact on frames [0, frame); reports once the last frame is done.
   void advance_to(int64_t frame) {
     while (done_ < frame) {
-      // Windows grow with the work done so far: short at first, for early audio.
-      const int64_t grow = std::min(max_window_, std::max<int64_t>(done_, 1));
+      // Windows grow with the work done so far: short at first, for early audio,
+      // then each three times the frames before it, so that few windows pay for
+      // the context they recompute and for small convolutions.
+      const int64_t grow = std::min(max_window_, 3 * std::max<int64_t>(done_, 1));
       run_window(std::min(frames_, done_ + std::max(frame - done_, grow)));
       if (done_ == frames_) report();
     }
