@@ -48,8 +48,11 @@ torch::Tensor KorvaVITSImpl::log_durations(const TextEncoderOutput &enc, float n
 void KorvaVITSImpl::use_bfloat16(bool on) {
   const bool pays = on && bfloat16_pays(cpu_features());
   dec->use_bfloat16(pays);
-  for (const auto &layer : *flow->flows)
-    layer->as<ResidualCouplingLayerImpl>()->enc->use_bfloat16(pays);
+  // A skipped layer never runs: no bfloat16 copy of its weights.
+  for (const auto &layer : *flow->flows) {
+    auto &coupling = *layer->as<ResidualCouplingLayerImpl>();
+    coupling.enc->use_bfloat16(pays && !coupling.skipped);
+  }
 }
 
 void KorvaVITSImpl::skip_identity_layers(bool skip) {

@@ -46,7 +46,8 @@ struct KorvaVITSImpl : torch::nn::Module {
   // (AMX-BF16: the decoder's residual blocks and upsampling, the flow's gated
   // convolutions) and stay float32 elsewhere, where the
   // bfloat16 kernels are slower than the float32 ones. The caller checks that the
-  // CPU has native bfloat16 at all (cpu-features.h).
+  // CPU has native bfloat16 at all (cpu-features.h). Coupling layers skipped at
+  // that moment (skip_identity_layers) get no bfloat16 copy and stay float32.
   void use_bfloat16(bool on);
 
   // Once the weights are bound: with skip, the coupling layers and residual steps

@@ -170,6 +170,17 @@ TEST_F(ConstructedVoiceTest, FlowIsTheIdentity) {
   EXPECT_TRUE(torch::equal(z, z_p));
 }
 
+TEST_F(ConstructedVoiceTest, SkippedCouplingLayersKeepNoBfloat16Copy) {
+  // The identity flow never runs: a bfloat16 copy of its weights would be ~55 MB unused.
+  (*model_)->use_bfloat16(true);
+  for (const auto &layer : *(*model_)->flow->flows) {
+    const auto &enc = *layer->as<ResidualCouplingLayerImpl>()->enc;
+    EXPECT_FALSE(enc.bfloat16);
+    EXPECT_FALSE(enc.in_layers->ptr<WNConv1dImpl>(0)->weight_bf16.defined());
+  }
+  (*model_)->use_bfloat16(false);
+}
+
 TEST_F(ConstructedVoiceTest, SteadyVowelRepeatsItsTargetPeriod) {
   for (const char *vowel : {"ɑ", "i", "u"}) {
     const auto target = read_period(std::string(KORVA_DEFAULT_VOICE_PERIODS) + "/" +
