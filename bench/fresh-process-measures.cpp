@@ -75,6 +75,8 @@ void print_snr(const Options &options, const std::string &scratch) {
 }  // namespace
 
 int child_load(const std::string &voice) {
+  // A child's log goes nowhere (child-process.h): spare the engine its statistics.
+  korva_set_log_level(KORVA_LOG_WARNING);
   const double before = current_rss_mib();
   const auto start = std::chrono::steady_clock::now();
   if (korva_load(voice.c_str(), nullptr) != 0) return 1;
@@ -84,6 +86,7 @@ int child_load(const std::string &voice) {
 
 int child_synth(const std::string &voice, int precision, const std::string &text,
                 const std::string &out) {
+  korva_set_log_level(KORVA_LOG_WARNING);
   if (korva_set_precision(precision) != 0 || korva_load(voice.c_str(), nullptr) != 0) return 1;
   reset_peak_rss();
   int n = 0;
