@@ -30,9 +30,8 @@ int64_t ResBlockImpl::context_samples() const {
 }
 
 void ResBlockImpl::use_bfloat16(bool on) {
-  for (auto *list : {&convs1, &convs2})
-    if (*list)
-      for (const auto &conv : **list) conv->as<WNConv1dImpl>()->keep_bfloat16_copy(on);
+  keep_bfloat16_copies(convs1, on);
+  if (convs2) keep_bfloat16_copies(convs2, on);
   bfloat16 = on;
 }
 

@@ -31,8 +31,8 @@ int64_t WaveNetImpl::context_frames() const {
 }
 
 void WaveNetImpl::use_bfloat16(bool on) {
-  for (const auto *list : {&in_layers, &res_skip_layers})
-    for (const auto &conv : **list) conv->as<WNConv1dImpl>()->keep_bfloat16_copy(on);
+  keep_bfloat16_copies(in_layers, on);
+  keep_bfloat16_copies(res_skip_layers, on);
   bfloat16 = on;
 }
 

@@ -32,6 +32,10 @@ void WNConv1dImpl::keep_bfloat16_copy(bool keep) {
   bias_bf16 = keep ? bias.detach().to(torch::kBFloat16) : torch::Tensor();
 }
 
+void keep_bfloat16_copies(const torch::nn::ModuleList &convs, bool keep) {
+  for (const auto &conv : *convs) conv->as<WNConv1dImpl>()->keep_bfloat16_copy(keep);
+}
+
 WNConvTranspose1dImpl::WNConvTranspose1dImpl(int32_t in_channels, int32_t out_channels,
                                              int32_t kernel_size, int32_t stride, int32_t padding)
     : stride(stride), padding(padding) {

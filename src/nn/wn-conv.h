@@ -3,6 +3,7 @@
 // they hold the plain weight: the g/v pair is folded into it when binding.
 
 #include <torch/nn/module.h>
+#include <torch/nn/modules/container/modulelist.h>
 #include <torch/nn/pimpl.h>
 
 // Convolution [B, in, T] -> [B, out, T'], in float32, or in bfloat16 for a
@@ -20,6 +21,9 @@ struct WNConv1dImpl : torch::nn::Module {
   int32_t in_channels, out_channels, kernel_size, stride, padding, dilation, groups;
 };
 TORCH_MODULE(WNConv1d);
+
+// keep_bfloat16_copy on every WNConv1d of `convs`.
+void keep_bfloat16_copies(const torch::nn::ModuleList &convs, bool keep);
 
 // Transposed convolution [B, in, T] -> [B, out, T']; weight laid out [in, out, kernel].
 struct WNConvTranspose1dImpl : torch::nn::Module {
