@@ -123,6 +123,7 @@ TEST(AudioChannel, ChunksArriveInOrderThenTheEnd) {
 TEST(AudioChannel, AFullChannelWaitsForTheReaderAndAGoneReaderStopsTheWriter) {
   AudioChannel channel(1, std::chrono::seconds(30));
   const float s[] = {0.5f};
+  ASSERT_TRUE(channel.take());
   ASSERT_TRUE(channel.push(s, 1));
   std::thread reader([&] {
     std::vector<float> chunk;
@@ -139,9 +140,35 @@ TEST(AudioChannel, AFullChannelWaitsForTheReaderAndAGoneReaderStopsTheWriter) {
 TEST(AudioChannel, AReaderThatTakesNothingPastTheStallLimitCountsAsGone) {
   AudioChannel channel(1, std::chrono::milliseconds(10));
   const float s[] = {0.5f};
+  ASSERT_TRUE(channel.take());
   ASSERT_TRUE(channel.push(s, 1));
   EXPECT_FALSE(channel.push(s, 1));
   EXPECT_TRUE(channel.cancelled());
+}
+
+// Every worker may be held by slow clients: the reader must not wait for one of
+// them to find its job stale.
+TEST(AudioChannel, AJobNoWorkerTookWithinTheLimitEndsItsReaderWith503) {
+  AudioChannel waiting(1, std::chrono::milliseconds(10));
+  std::vector<float> chunk;
+  EXPECT_EQ(waiting.pop(&chunk), AudioChannel::Event::kEnd);
+  EXPECT_EQ(waiting.status(), 503);
+  EXPECT_EQ(waiting.message(), "the request waited too long for a synthesis thread");
+  EXPECT_FALSE(waiting.take());  // the worker that comes later skips it
+
+  // Once taken, the limit is the worker's to keep, per chunk, not the reader's.
+  AudioChannel taken(1, std::chrono::milliseconds(10));
+  ASSERT_TRUE(taken.take());
+  std::thread worker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const float s[] = {0.5f};
+    taken.push(s, 1);
+    taken.finish(0, "");
+  });
+  EXPECT_EQ(taken.pop(&chunk), AudioChannel::Event::kChunk);
+  EXPECT_EQ(taken.pop(&chunk), AudioChannel::Event::kEnd);
+  EXPECT_EQ(taken.status(), 0);
+  worker.join();
 }
 
 TEST(PcmEncoding, SamplesAreClampedScaledAndTruncated) {

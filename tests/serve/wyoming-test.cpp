@@ -32,7 +32,7 @@ class WyomingClient : public ::testing::Test {
                  shelf_ = shelf.get();
                  return shelf;
                },
-               1, 4, std::chrono::seconds(60)}),
+               1, 4}),
         context_{options_, pool_, metrics_, in_flight_},
         protocol_(context_, [this](const Connection &, int status) { refusals_.push_back(status); }) {
     int ends[2];

@@ -34,11 +34,7 @@ size_t header_end(std::string_view bytes) {
 
 void read_request_line(std::string_view line, HttpFraming &framing) {
   const size_t space = line.find(' ');
-  if (space == std::string_view::npos) return;
-  framing.method = std::string(line.substr(0, space));
-  std::string_view target = line.substr(space + 1);
-  target = target.substr(0, std::min(target.find(' '), target.find('?')));
-  framing.path = std::string(target);
+  if (space != std::string_view::npos) framing.method = std::string(line.substr(0, space));
 }
 
 }  // namespace

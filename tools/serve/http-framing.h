@@ -21,7 +21,6 @@ struct HttpFraming {
   size_t header_length = 0;       // once the blank line has arrived
   bool expects_continue = false;  // "Expect: 100-continue"
   std::string method;             // from the request line, once the header block is whole
-  std::string path;               // without its query
 };
 
 // The request at the start of `bytes`. Header lines may end in "\r\n" or "\n".

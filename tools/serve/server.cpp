@@ -106,8 +106,7 @@ int run_server(const ServerOptions &options) {
   const std::vector<VoiceSource> voices = options.voices;
   const VoiceLoading loading{options.espeak_data, options.threads};
   SynthesisPool pool({[voices, loading] { return load_voice_shelf(voices, loading); },
-                      static_cast<size_t>(options.workers), static_cast<size_t>(options.queue),
-                      std::chrono::seconds(options.timeout)});
+                      static_cast<size_t>(options.workers), static_cast<size_t>(options.queue)});
   ServerContext context{options, pool, metrics, in_flight};
   const ApiKey key(options.api_key);
   HttpRoutes routes;

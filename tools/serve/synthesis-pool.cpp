@@ -112,11 +112,7 @@ bool SynthesisPool::next(SynthesisJob *job) {
 
 void SynthesisPool::speak(SynthesisJob &job) {
   AudioChannel &channel = *job.channel;
-  if (channel.cancelled()) return;
-  if (std::chrono::steady_clock::now() - job.queued_at > config_.max_wait) {
-    channel.finish(503, "the request waited too long for a synthesis thread");
-    return;
-  }
+  if (!channel.take()) return;
   const int rate =
       job.options.native_rate ? shelf_->voices().at(job.voice).sample_rate : kOutputRate;
   Tally tally{&channel, static_cast<int64_t>(std::llround(job.max_audio_seconds * rate))};

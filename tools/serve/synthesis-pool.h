@@ -5,7 +5,6 @@
 // first, so that the server answers (503 "loading") meanwhile.
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -26,8 +25,7 @@ struct SynthesisJob {
   std::string text;
   korva_options options;
   double max_audio_seconds = 0;  // longer: stopped, and refused with 413
-  std::shared_ptr<AudioChannel> channel;
-  std::chrono::steady_clock::time_point queued_at = std::chrono::steady_clock::now();
+  std::shared_ptr<AudioChannel> channel;  // also keeps the time the job may wait
 };
 
 enum class Admission { kQueued, kFull, kClosed, kNotReady };
@@ -37,8 +35,7 @@ class SynthesisPool {
   struct Config {
     std::function<std::unique_ptr<VoiceShelf>()> load;  // throws std::runtime_error
     size_t workers = 1;                 // requests spoken at once
-    size_t queue = 4;                   // requests that may wait for a worker
-    std::chrono::seconds max_wait{30};  // longer in the queue: the job is refused (503)
+    size_t queue = 4;  // requests that may wait for a worker
   };
 
   // Starts loading at once; the workers start once the shelf is loaded.
