@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "connection.h"
 #include "http-framing.h"
+#include "http-protocol.h"
 #include "sentence-ends.h"
 #include "wyoming-event.h"
 
@@ -36,6 +38,27 @@ TEST(HttpFraming, ARequestIsWholeOnceItsHeadersAndContentLengthBytesAreThere) {
   EXPECT_EQ(get.length, 22u);
   EXPECT_TRUE(http("POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 3\r\n\r\n")
                   .expects_continue);
+}
+
+// The router decodes a target before it matches it: a speech request must not
+// reach the quick threads by spelling its path another way.
+TEST(HttpFraming, EveryPostGoesToTheSpeechThreadsHoweverItsPathIsSpelled) {
+  HttpRoutes routes;
+  const std::atomic<bool> stopping{false};
+  HttpProtocol protocol(routes, {}, stopping, [](const Connection &, int) {});
+  const auto speech = [&](const std::string &head) {
+    Connection connection;
+    connection.buffer = head + " HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}";
+    const Protocol::Framing framing = protocol.frame(connection);
+    EXPECT_EQ(framing.state, Protocol::Framing::State::kComplete) << head;
+    return framing.speech;
+  };
+  EXPECT_TRUE(speech("POST /v1/audio/speech"));
+  EXPECT_TRUE(speech("POST /v1/audio/%73peech"));
+  EXPECT_TRUE(speech("POST /v1/audio/speech#x"));
+  EXPECT_TRUE(speech("POST //v1/audio/speech?a=b"));
+  EXPECT_FALSE(speech("GET /health"));
+  EXPECT_FALSE(speech("GET /v1/voices"));
 }
 
 TEST(HttpFraming, OversizedChunkedAndBadlyMeasuredRequestsAreRefusedBeforeTheirBody) {
