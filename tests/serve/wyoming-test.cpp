@@ -223,6 +223,32 @@ TEST_F(WyomingClient, StreamedTextIsSpokenSentenceBySentenceAsItArrives) {
             (std::vector<std::string>{"audio-start", "audio-stop", "synthesize-stopped"}));
 }
 
+TEST_F(WyomingClient, StreamedTextOverTheInputLimitIsSpokenInPiecesOrRefusedAndTheSessionGoesOn) {
+  ASSERT_TRUE(send_event("synthesize-start"));
+  EXPECT_NE(protocol_.idle_reply(connection_).find("\"timeout\""), std::string::npos)
+      << "a streaming session left idle is told why it ends";
+  std::string sentences;
+  for (int i = 0; i < 30; ++i) sentences += "Hi. ";  // twice the input limit, in one chunk
+  ASSERT_TRUE(send_event("synthesize-chunk", {{"text", sentences}}));
+  ASSERT_TRUE(send_event("synthesize-chunk", {{"text", std::string(65, 'a')}}));
+  ASSERT_TRUE(send_event("synthesize-chunk", {{"text", std::string("a\0b", 3)}}));
+  ASSERT_TRUE(send_event("synthesize-chunk", {{"text", "Bye."}}));
+  ASSERT_TRUE(send_event("synthesize-stop"));
+  const std::vector<Event> spoken = read_until("error");
+  EXPECT_EQ(audio_of(spoken, 16000).size(), sentences.size() * kFakeSamplesPerByte);
+  EXPECT_EQ(spoken.back().data.value("code", ""), "too-large");
+  EXPECT_NE(spoken.back().data.value("text", "").find("no sentence end within 64 bytes"),
+            std::string::npos);
+  const Event nul = read_event();
+  EXPECT_EQ(nul.data.value("code", ""), "bad-request");
+  EXPECT_NE(nul.data.value("text", "").find("NUL"), std::string::npos);
+  const std::vector<Event> rest = read_until("synthesize-stopped");
+  EXPECT_EQ(types_of(rest),
+            (std::vector<std::string>{"audio-chunk", "audio-stop", "synthesize-stopped"}));
+  EXPECT_EQ(audio_of(rest, 16000).size(), 4u * kFakeSamplesPerByte);
+  EXPECT_EQ(protocol_.idle_reply(connection_), "");
+}
+
 TEST_F(WyomingClient, RefusalsAreErrorEventsAndTheConversationGoesOn) {
   const struct {
     std::string type;
@@ -238,6 +264,7 @@ TEST_F(WyomingClient, RefusalsAreErrorEventsAndTheConversationGoesOn) {
       {"synthesize", {{"text", "Hi"}, {"voice", {{"name", "bob"}, {"speaker", "x"}}}}, "bad-voice",
        "has no speaker"},
       {"synthesize", {{"text", "Hi"}, {"voice", {{"language", "fi"}}}}, "bad-voice", "\"fi\""},
+      {"synthesize", {{"text", "Hi"}, {"voice", {{"name", 5}}}}, "bad-voice", "must be a string"},
       {"synthesize", {{"text", "Hi"}, {"text_format", "html"}}, "bad-request", "text_format"},
       {"synthesize", {{"text", "fail: SSML: line 1: bad"}}, "bad-request", "SSML: line 1"},
       {"synthesize", {{"text", "fail: Inference: too long"}}, "synthesis-failed", "Inference"},

@@ -303,6 +303,8 @@ void ConnectionGate::expire(Clock::time_point now) {
     if (!connection.buffer.empty()) {
       connection.protocol->note_refusal(connection, 408);
       send_now(connection.fd, connection.protocol->late_reply());
+    } else {
+      send_now(connection.fd, connection.protocol->idle_reply(connection));
     }
     close(std::move(*at));
     at = waiting_.erase(at);

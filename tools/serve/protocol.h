@@ -37,6 +37,9 @@ class Protocol {
   // time (empty: closed without a word), or whose address holds too many.
   virtual std::string late_reply() const = 0;
   virtual std::string crowded_reply() const = 0;
+  // Sent before closing a connection that sent nothing in time after its last
+  // answer: an idle one, closed without a word unless it was mid-conversation.
+  virtual std::string idle_reply(const Connection &) const { return ""; }
   // A refusal of the gate's or the protocol's own, for the counters and the log.
   void note_refusal(const Connection &connection, int status) const { note_(connection, status); }
 

@@ -60,6 +60,15 @@ std::string WyomingProtocol::late_reply() const {
                      "timeout");
 }
 
+std::string WyomingProtocol::idle_reply(const Connection &connection) const {
+  const auto *session = static_cast<const WyomingSession *>(connection.session.get());
+  if (!session || !session->streaming()) return "";
+  return error_event("the streaming session got no event within " +
+                         std::to_string(context_.options.request_timeout) +
+                         " s: it ends, with what was not yet spoken",
+                     "timeout");
+}
+
 std::string WyomingProtocol::crowded_reply() const {
   return error_event("too many connections from this address", "too-many-connections");
 }

@@ -14,6 +14,8 @@ class WyomingProtocol : public Protocol {
   bool answer(Connection &connection) override;
   std::string late_reply() const override;
   std::string crowded_reply() const override;
+  // An error event when a streaming session is left open.
+  std::string idle_reply(const Connection &connection) const override;
 
  private:
   ServerContext &context_;

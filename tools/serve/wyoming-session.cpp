@@ -72,7 +72,7 @@ const std::string *text_of(const json &data, const char *name) {
 
 bool WyomingSession::handle(const WyomingEvent &event) {
   if (event.type == "describe") {
-    if (!context_.pool.ready()) return refuse(refusal_reason(Admission::kNotReady), "unavailable");
+    if (!context_.pool.ready()) return refuse_not_ready();
     return send({"info", wyoming_info(context_.pool.shelf()), ""});
   }
   if (event.type == "synthesize") {
@@ -89,16 +89,23 @@ bool WyomingSession::refuse(const std::string &text, const std::string &code) {
   return send({"error", {{"text", text}, {"code", code}}, ""});
 }
 
+bool WyomingSession::refuse_not_ready() {
+  return refuse(refusal_reason(Admission::kNotReady), "unavailable");
+}
+
 bool WyomingSession::choose(const json &voice, Choice *choice, std::string *error) {
   *choice = Choice{};
-  if (!context_.pool.ready()) {
-    *error = refusal_reason(Admission::kNotReady);
-    return false;
-  }
   if (voice.is_null()) return true;
   if (!voice.is_object()) {
     *error = "\"voice\" must be an object: {\"name\", \"speaker\"} or {\"language\"}";
     return false;
+  }
+  for (const char *key : {"name", "language"}) {
+    const auto found = voice.find(key);
+    if (found != voice.end() && !found->is_null() && !found->is_string()) {
+      *error = std::string("the voice's \"") + key + "\" must be a string, not " + found->dump();
+      return false;
+    }
   }
   const VoiceShelf &shelf = context_.pool.shelf();
   if (const std::string *name = text_of(voice, "name"); name && !name->empty()) {
@@ -132,6 +139,7 @@ bool WyomingSession::synthesize(const json &data) {
   if (format && *format != "text" && *format != "ssml") {
     return refuse("\"text_format\" must be \"text\" or \"ssml\"", "bad-request");
   }
+  if (!context_.pool.ready()) return refuse_not_ready();
   Choice choice;
   std::string error;
   if (!choose(data.value("voice", json()), &choice, &error)) return refuse(error, "bad-voice");
@@ -147,6 +155,7 @@ bool WyomingSession::synthesize(const json &data) {
 }
 
 bool WyomingSession::start_stream(const json &data) {
+  if (!context_.pool.ready()) return refuse_not_ready();
   std::string error;
   if (!choose(data.value("voice", json()), &stream_choice_, &error)) {
     return refuse(error, "bad-voice");
@@ -161,19 +170,26 @@ bool WyomingSession::stream_chunk(const json &data) {
   if (!streaming_) return refuse("\"synthesize-chunk\" before \"synthesize-start\"", "bad-request");
   const std::string *text = text_of(data, "text");
   if (!text) return refuse("\"synthesize-chunk\" needs \"text\"", "bad-request");
-  pending_ += *text;
-  if (pending_.size() > context_.options.max_input) {
-    streaming_ = false;
-    return refuse("the text streamed holds no sentence end within " +
-                      std::to_string(context_.options.max_input) + " bytes",
-                  "too-large");
+  if (text->find('\0') != std::string::npos) {
+    return refuse("\"text\" contains a NUL character", "bad-request");
   }
-  const size_t end = complete_sentences_end(pending_);
-  if (end == 0) return true;
-  std::string sentences = pending_.substr(0, end);
-  pending_.erase(0, end);
-  return is_blank(sentences) ||
-         speak(stream_choice_, std::move(sentences), false) != Spoken::kClientGone;
+  pending_ += *text;
+  // Whole sentences are spoken as they come, at most the input limit at a time.
+  const size_t limit = context_.options.max_input;
+  for (size_t end; (end = complete_sentences_end(std::string_view(pending_).substr(0, limit))) > 0;) {
+    std::string sentences = pending_.substr(0, end);
+    pending_.erase(0, end);
+    if (!is_blank(sentences) &&
+        speak(stream_choice_, std::move(sentences), false) == Spoken::kClientGone) {
+      return false;
+    }
+  }
+  if (pending_.size() <= limit) return true;
+  // The session goes on without the text refused, so that its stop still ends the audio.
+  pending_.clear();
+  return refuse("the text streamed holds no sentence end within " + std::to_string(limit) +
+                    " bytes: it is left unspoken",
+                "too-large");
 }
 
 bool WyomingSession::stop_stream() {

@@ -26,6 +26,8 @@ class WyomingSession {
   bool handle(const WyomingEvent &event);
   // Sends an "error" event.
   bool refuse(const std::string &text, const std::string &code);
+  // Between synthesize-start and synthesize-stop.
+  bool streaming() const { return streaming_; }
 
  private:
   struct Choice {
@@ -37,8 +39,9 @@ class WyomingSession {
   bool start_stream(const nlohmann::json &data);
   bool stream_chunk(const nlohmann::json &data);
   bool stop_stream();
-  // The voice and speaker `voice` ({name, speaker} or {language}) asks for;
-  // false with a refusal in *error.
+  bool refuse_not_ready();
+  // The voice and speaker `voice` ({name, speaker} or {language}) asks for, of
+  // the loaded shelf; false with a refusal in *error.
   bool choose(const nlohmann::json &voice, Choice *choice, std::string *error);
   enum class Spoken { kAll, kRefused, kClientGone };
   // Speaks `text` into the session's audio, starting it if need be; a text
