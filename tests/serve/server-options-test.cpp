@@ -85,6 +85,7 @@ TEST(ServerOptions, NumbersAreCheckedAgainstTheirRanges) {
   EXPECT_EQ(options.max_client_connections, 2);
   for (const std::vector<std::string> &bad :
        {std::vector<std::string>{"--workers", "0"}, {"--max-audio", "0"}, {"--max-audio", "nan"},
+        {"--max-audio", "43201"},
         {"--request-timeout", "-1"}, {"--max-client-connections", "0"}, {"--wyoming-port", "70000"}}) {
     std::vector<std::string> args{"-m", "v.pt"};
     args.insert(args.end(), bad.begin(), bad.end());

@@ -129,7 +129,8 @@ ServerOptions server_options(const ParsedArgs &args, const char *environment_key
     options.max_input = parse_count("max-input", *bytes, 1, 1 << 20);
   }
   if (const auto seconds = args.value("max-audio")) {
-    options.max_audio = parse_seconds("max-audio", *seconds, 24 * 3600);
+    // A WAV file's sizes are 32-bit: 12 h of 16-bit samples at 48 kHz still fit.
+    options.max_audio = parse_seconds("max-audio", *seconds, 12 * 3600);
   }
   if (const auto seconds = args.value("timeout")) {
     options.timeout = parse_count("timeout", *seconds, 1, 3600);
