@@ -44,6 +44,10 @@ bool is_dropped(UChar32 c) {
   return u_charType(c) == U_OTHER_SYMBOL && c != 0x00B0 && c != 0x2103 && c != 0x2109;
 }
 
+// « » ‹ ›: quotation marks, which Latin-ASCII would make "<<" and ">>", read
+// as "less than".
+bool is_guillemet(UChar32 c) { return c == 0x00AB || c == 0x00BB || c == 0x2039 || c == 0x203A; }
+
 bool is_kept_symbol(std::string_view utf8) {
   for (std::string_view s : kKeptSymbols) {
     if (utf8 == s) return true;
@@ -98,6 +102,7 @@ void fold_run(std::string &out, std::string_view run) {
       fold_piece(*t, piece, out);
     }
     piece += c == 0x2014 || c == 0x2015 ? icu::UnicodeString(u" -- ")
+             : is_guillemet(c)          ? icu::UnicodeString(u"\"")
              : is_dropped(c)            ? icu::UnicodeString(u" ")
                                         : icu::UnicodeString(c);
   }

@@ -1,8 +1,8 @@
 #pragma once
 // Any UTF-8 -> ASCII for the readers: letters with diacritics and letters of
-// other scripts become plain Latin letters, typographic quotes, apostrophes,
-// dashes and ellipses their plain forms, compatibility characters (ligatures,
-// full-width digits, fractions) their ASCII spelling.
+// other scripts become plain Latin letters, typographic quotes (guillemets
+// too), apostrophes, dashes and ellipses their plain forms, compatibility
+// characters (ligatures, full-width digits, fractions) their ASCII spelling.
 
 #include <string>
 #include <string_view>
