@@ -68,7 +68,7 @@ std::string spelled(std::string_view letters) {
     if (!is_letter(c)) continue;
     if (!out.empty()) out += ' ';
     if (to_lower(c) == 'a') {
-      out += "ay";
+      out += "eigh";
     } else {
       out += to_lower(c);
     }

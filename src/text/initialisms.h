@@ -12,7 +12,8 @@ const char *lexicon_lookup_any_case(std::string_view word);
 
 bool has_vowel(std::string_view word);
 
-// Letters said one by one, lower case, the letter A as "ay" (else it is the article).
+// Letters said one by one, lower case, the letter A as "eigh": "a" is the article,
+// and espeak-ng reads "ay" as "aye", as the lexicon does "ay's".
 std::string spelled(std::string_view letters);
 
 // A word as it is said: spelled out when it is an initialism, else as written.
