@@ -4,6 +4,7 @@ and a round trip through korva's C++ reader (KORVA_MANIFEST_DUMP names the
 manifest-dump helper; without it that test skips)."""
 import os
 import re
+import stat
 import subprocess
 import sys
 import tempfile
@@ -178,6 +179,25 @@ class Exporter(unittest.TestCase):
         self.assert_nothing_written(export("--from-checkpoint", bad, "--out", out), out, "cannot read")
         self.assert_nothing_written(export("--from-checkpoint", self.path("absent.pth"), "--out", out), out,
                                     "no such file")
+
+    def test_an_output_that_would_destroy_something_is_refused(self):
+        fifo, folder = self.path("fifo"), self.path("folder")
+        os.mkfifo(fifo)
+        os.mkdir(folder)
+        for out, why in ((fifo, "not a regular file"), (folder, "not a regular file"),
+                         (self.path("absent/voice.pt"), "does not exist")):
+            result = export("--from-checkpoint", self.checkpoint, "--out", out)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn(why, result.stderr)
+            self.assertIn("nothing written", result.stderr)
+        self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode) and os.path.isdir(folder))
+        with open(self.checkpoint, "rb") as f:
+            before = f.read()
+        result = export("--from-checkpoint", self.checkpoint, "--out", self.checkpoint)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("which the conversion reads", result.stderr)
+        with open(self.checkpoint, "rb") as f:
+            self.assertEqual(f.read(), before)
 
     def test_usage(self):
         self.assertEqual(export("--help").returncode, 0)

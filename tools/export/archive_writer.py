@@ -27,6 +27,15 @@ def _check_name(name):
         raise ArchiveError(f"tensor name {name!r} has a character korva's reader cannot take")
 
 
+def check_target(path):
+    """A device, a directory or a missing directory is refused before any work."""
+    parent = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(parent):
+        raise ArchiveError(f"cannot write {path}: the directory {parent} does not exist")
+    if os.path.lexists(path) and not os.path.isfile(path):
+        raise ArchiveError(f"cannot write {path}: it exists and is not a regular file")
+
+
 def _strides(shape):
     stride, acc = [], 1
     for size in reversed(shape):
@@ -43,6 +52,7 @@ def write_archive(tensors, path, records_beside=None):
     manifest (its reader ignores them). The file appears only when complete: a
     failure leaves no archive behind.
     """
+    check_target(path)
     manifest, records, current, used = {}, [], [], 0
     for name, tensor in tensors:
         _check_name(name)
@@ -77,8 +87,10 @@ def write_archive(tensors, path, records_beside=None):
         writer.write_end_of_file()  # adds the "version" record the stream reader requires
         del writer
         os.replace(partial, path)
-    except BaseException:
+    except BaseException as error:
         if os.path.exists(partial):
             os.remove(partial)
+        if isinstance(error, RuntimeError):  # torch's writer reports its failures so
+            raise ArchiveError(f"cannot write {path}: {error}") from error
         raise
     return len(records)
