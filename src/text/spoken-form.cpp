@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "text/normalise.h"
+#include "text/unicode-fold.h"
 #include "text/word-marks.h"
 
 namespace {
@@ -26,12 +27,19 @@ std::vector<TextSpan> words_of(const std::string &text) {
   return words;
 }
 
-// Letters and digits, lower-cased: what must agree for a word to have stayed.
+// Letters and digits, lower-cased, accents folded as the normaliser folds
+// them: what must agree for a word to have stayed ("café" stays as "cafe").
 std::string key_of(const std::string &text, TextSpan word) {
+  std::string_view letters = std::string_view(text).substr(word.offset, word.length);
+  std::string folded;
+  if (std::any_of(letters.begin(), letters.end(), [](char c) { return c & 0x80; })) {
+    folded = fold_to_ascii(letters);
+    letters = folded;
+  }
   std::string key;
-  for (size_t i = word.offset; i < word.end(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (std::isalnum(c)) key += static_cast<char>(std::tolower(c));
+  for (const char c : letters) {
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   return key;
 }

@@ -70,6 +70,16 @@ TEST(SpokenForm, MarksReachAPipelineThatReadsThemAsWritten) {
   EXPECT_EQ(sources("Mrs. Lee, Esq., left.", 0, vits),
             (std::vector<std::string>{"misess=Mrs.", "Lee,=Lee,", "esquire,=Esq.,",
                                       "left.=left."}));
+  // Letters with accents are left as written for a pipeline that reads them.
+  EXPECT_EQ(sources("Zo\u00eb's caf\u00e9 and Zo\u00eb's home.", 0, marks),
+            (std::vector<std::string>{"Zo\u00eb's=Zo\u00eb's", "caf\u00e9=caf\u00e9", "and=and",
+                                      "Zo\u00eb's=Zo\u00eb's", "home.=home."}));
+}
+
+TEST(SpokenForm, FoldedWordsPointAtTheirOwnWrittenWord) {
+  EXPECT_EQ(sources("Zo\u00eb's caf\u00e9 and Zo\u00eb's home."),
+            (std::vector<std::string>{"Zoe's=Zo\u00eb's", "cafe=caf\u00e9", "and=and",
+                                      "Zoe's=Zo\u00eb's", "home.=home."}));
 }
 
 }  // namespace
