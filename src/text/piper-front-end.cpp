@@ -25,10 +25,20 @@ bool is_word_character(char c) {
          (static_cast<unsigned char>(c) >= 0x80);
 }
 
+// Marks after which espeak-ng pauses as after a semicolon, in the middle of a
+// sentence: "...", "…", "—" and "–".
+constexpr std::string_view kSemicolonLike[] = {"...", "\xE2\x80\xA6", "\xE2\x80\x94",
+                                               "\xE2\x80\x93"};
+
 // The punctuation that ended a clause: the last of . ? ! , : ; after its last
-// word, or 0 when the clause ended otherwise.
+// word (';' for the marks espeak-ng reads as one), or 0 when the clause ended
+// otherwise.
 char terminator_of(std::string_view clause) {
   for (size_t i = clause.size(); i-- > 0;) {
+    for (const std::string_view mark : kSemicolonLike) {
+      if (i + 1 >= mark.size() && clause.substr(i + 1 - mark.size(), mark.size()) == mark)
+        return ';';
+    }
     const char c = clause[i];
     if (c == '.' || c == '?' || c == '!' || c == ',' || c == ':' || c == ';') return c;
     if (is_word_character(c)) return 0;
@@ -71,10 +81,14 @@ class PiperFrontEnd : public FrontEnd {
                                     DroppedSymbols &dropped) const override {
     Sentences sentences{table_, dropped};
     size_t begin = 0;
+    bool unmarked = false;  // the clause before ended without a mark
     for (const EspeakClause &clause : espeak_clauses(text, table_.language)) {
+      // Its words never run into the next clause's.
+      if (unmarked) sentences.append(" ");
       const std::string_view written = text.substr(begin, clause.end - begin);
       append_clause(written, begin, without_language_marks(clause.ipa), sentences);
       const char terminator = terminator_of(written);
+      unmarked = terminator == 0;
       if (terminator) sentences.append(std::string(1, terminator));
       if (terminator == ',' || terminator == ':' || terminator == ';') sentences.append(" ");
       if (terminator == '.' || terminator == '?' || terminator == '!') sentences.end_sentence();

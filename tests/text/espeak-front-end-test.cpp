@@ -121,6 +121,12 @@ TEST_F(EspeakFrontEnds, PiperKeepsEachClausesTerminatorAndCutsSentences) {
   }
   // The clause's own reading: espeak-ng's text-to-phonemes call leaves a lone word unstressed.
   EXPECT_EQ(phonemes("But, and", FrontEndKind::kPiper), "bˌʌt, ænd");
+  // Ellipses and dashes end a clause with a semicolon's pause, in the sentence,
+  // and its words stay apart from the next clause's.
+  for (const char *text : {"He paused\u2026 then spoke.", "He paused... then spoke.",
+                           "He paused \u2014 then spoke.", "He paused \u2013 then spoke."}) {
+    EXPECT_EQ(phonemes(text, FrontEndKind::kPiper), "hiː pˈɔːzd; ðˈɛn spˈoʊk.") << text;
+  }
 }
 
 TEST_F(EspeakFrontEnds, PiperMapsPhonemesCutsAtSilencesAndWarnsOncePerRequest) {
