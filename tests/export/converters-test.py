@@ -287,11 +287,16 @@ class OtherLayouts(Problems):
         _, voice = fx.piper({}, shared, "weight_g/v", True)
         del voice["phoneme_id_map"]["^"]
         voice["phoneme_id_map"]["x"] = 9
+        voice["phoneme_id_map"]["ab"] = [5]
+        voice["phoneme_type"] = "text"
+        voice["espeak"] = {"voice": "xx-none"}
         fx.write_json(path("bad-piper.onnx.json"), voice)
         torch.save({"epoch": 1}, path("bad-piper.ckpt"))
         self.assert_refused(["--from-piper", path("bad-piper.ckpt"), "--config", path("bad-piper.onnx.json")],
                             path("x.pt"), "expected a Lightning checkpoint", "phoneme_id_map has no '^' (the start id)",
-                            "phoneme_id_map['x'] is 9, expected a list of ids")
+                            "phoneme_id_map['x'] is 9, expected a list of ids",
+                            "phoneme_id_map key 'ab' is not one phoneme",
+                            "phoneme_type is 'text'", "espeak.voice 'xx-none' is not a voice of espeak-ng")
 
         os.makedirs(path("bad-hf"), exist_ok=True)
         with open(path("bad-hf/model.safetensors"), "wb") as f:

@@ -6,6 +6,9 @@ front-end (front_end: kind "piper", also for other importers of Piper voices),
 rate, speakers and inference defaults (inference(), which --from-onnx shares
 too) come from the voice JSON. Lightning pickles its own bookkeeping classes;
 they load as inert stand-ins."""
+import shutil
+import subprocess
+
 from config_fields import Fields
 from tensor_match import CheckpointError
 from voice_conversion import read_files
@@ -57,7 +60,11 @@ def _symbols(fields):
         return None
     ok = True
     for symbol, ids in table.items():
-        if not (isinstance(ids, list) and ids and all(isinstance(i, int) and not isinstance(i, bool) for i in ids)):
+        if len(symbol) != 1:
+            fields.problems.append(f"{fields.source}: phoneme_id_map key {symbol!r} is not one phoneme "
+                                   "(one code point)")
+            ok = False
+        elif not (isinstance(ids, list) and ids and all(isinstance(i, int) and not isinstance(i, bool) for i in ids)):
             fields.problems.append(f"{fields.source}: phoneme_id_map[{symbol!r}] is {ids!r}, expected a list of ids")
             ok = False
     for role, symbol in _FRAMING.items():
@@ -92,6 +99,20 @@ def _silences(fields):
     return silences
 
 
+def _language(fields):
+    """The espeak-ng voice, checked against the espeak-ng program where it is installed."""
+    phonemes = fields.get("phoneme_type", "str", "espeak")
+    if phonemes is not None and phonemes != "espeak":
+        fields.problems.append(f"{fields.source}: phoneme_type is {phonemes!r}: korva reads Piper voices "
+                               "through espeak-ng's phonemes only")
+    language = fields.get("espeak.voice", "str", "en-us")
+    if language is not None and shutil.which("espeak-ng"):
+        found = subprocess.run(["espeak-ng", "-q", "-v", language, ""], capture_output=True)
+        if found.returncode != 0:
+            fields.problems.append(f"{fields.source}: espeak.voice {language!r} is not a voice of espeak-ng")
+    return language
+
+
 def front_end(config):
     """The "piper" front_end of voice.json from a Piper voice config (`config`, a
     config_fields.Fields of the .onnx.json): its espeak voice, phoneme_id_map as
@@ -100,7 +121,7 @@ def front_end(config):
     inference.phoneme_silence. None when the config lacks what is needed; every
     problem is added to config.problems."""
     known = len(config.problems)
-    language = config.get("espeak.voice", "str", "en-us")
+    language = _language(config)
     table = _symbols(config)
     mapping = _phoneme_map(config)
     sentence_silence = config.get("inference.sentence_silence", "number", None)
