@@ -52,10 +52,11 @@ std::optional<VoiceConfig> checked_config(const korva_voice_config *given) {
   return checked;
 }
 
-// The voice of a handle, or nullptr after reporting that there is none.
-Voice *voice_of(korva_voice *handle) {
+// The voice of a handle, or null after reporting that there is none. The call
+// holds it, so that a close meanwhile leaves it to the call until it returns.
+std::shared_ptr<Voice> voice_of(korva_voice *handle) {
   if (!handle) record_error("No voice given");
-  return handle ? handle->voice.get() : nullptr;
+  return handle ? handle->voice : nullptr;
 }
 
 }  // namespace
@@ -97,7 +98,7 @@ KORVA_API int korva_voice_synthesize(korva_voice *handle, const char *text,
                                      const korva_options *options, korva_audio_cb callback,
                                      void *user) {
   return run_export(-1, [&] {
-    Voice *voice = voice_of(handle);
+    const std::shared_ptr<Voice> voice = voice_of(handle);
     if (!voice) return -1;
     if (!text || !callback) {
       record_error(!text ? "No text given" : "No audio callback given");
@@ -112,7 +113,7 @@ KORVA_API int korva_voice_synthesize_ids(korva_voice *handle, const int32_t *ids
                                          const korva_options *options, korva_audio_cb callback,
                                          void *user) {
   return run_export(-1, [&] {
-    Voice *voice = voice_of(handle);
+    const std::shared_ptr<Voice> voice = voice_of(handle);
     if (!voice) return -1;
     if (!ids || n_ids <= 0 || !callback) {
       record_error(!callback ? "No audio callback given" : "No token ids given");
@@ -125,7 +126,7 @@ KORVA_API int korva_voice_synthesize_ids(korva_voice *handle, const int32_t *ids
 
 KORVA_API int korva_voice_set_precision(korva_voice *handle, int precision) {
   return run_export(-1, [&] {
-    Voice *voice = voice_of(handle);
+    const std::shared_ptr<Voice> voice = voice_of(handle);
     const auto bf16 = voice ? bf16_of(precision) : std::nullopt;
     if (!bf16) return -1;
     voice->set_bf16(*bf16);
@@ -136,7 +137,7 @@ KORVA_API int korva_voice_set_precision(korva_voice *handle, int precision) {
 KORVA_API korva_text_ids *korva_voice_text_to_ids(korva_voice *handle, const char *text,
                                                   const korva_options *options) {
   return run_export<korva_text_ids *>(nullptr, [&]() -> korva_text_ids * {
-    const Voice *voice = voice_of(handle);
+    const std::shared_ptr<Voice> voice = voice_of(handle);
     if (!voice) return nullptr;
     if (!text) {
       record_error("No text given");
@@ -148,14 +149,14 @@ KORVA_API korva_text_ids *korva_voice_text_to_ids(korva_voice *handle, const cha
 
 KORVA_API int korva_voice_get_info(korva_voice *handle, korva_voice_info *info, size_t size) {
   return run_export(-1, [&] {
-    const Voice *voice = voice_of(handle);
+    const std::shared_ptr<Voice> voice = voice_of(handle);
     return voice ? voice->describe(info, size) : -1;
   });
 }
 
 KORVA_API const char *korva_voice_speaker_name(korva_voice *handle, int speaker) {
   return run_export<const char *>(nullptr, [&]() -> const char * {
-    const Voice *voice = voice_of(handle);
+    const std::shared_ptr<Voice> voice = voice_of(handle);
     return voice ? voice->speaker_name(speaker) : nullptr;
   });
 }

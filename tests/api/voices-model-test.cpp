@@ -183,8 +183,9 @@ TEST_F(Voices, ClosingAVoiceLeavesTheOtherAndItsOwnRunningRequest) {
   std::thread running([&] {
     korva_options options;
     korva_options_default(&options, sizeof options);
-    status = korva_voice_synthesize(voices_[0], "Closed while speaking.", &options, wait_for_close,
-                                    &slow);
+    // Sentences after the close: the voice's model must outlive its handle.
+    status = korva_voice_synthesize(voices_[0], "Closed while speaking. It goes on. And on.",
+                                    &options, wait_for_close, &slow);
   });
   while (!slow.started) std::this_thread::yield();
   korva_voice_close(voices_[0]);  // the running request keeps the voice until it ends
