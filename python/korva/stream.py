@@ -42,6 +42,8 @@ class Stream:
         self._handoff = _Handoff(depth)
         self._on_close = on_close
         self._closed = False
+        self._finishing = threading.Lock()
+        self._finished = False
         self._thread = threading.Thread(target=self._handoff.run, args=(synthesize,),
                                         name="korva-stream", daemon=True)
         self._thread.start()
@@ -54,8 +56,9 @@ class Stream:
             raise StopIteration
         chunk = self._handoff.chunks.get()
         if chunk is _DONE:
+            stopped = self._closed  # by close() on another thread: no error of its own
             self._finish()
-            if self._handoff.error is not None:
+            if self._handoff.error is not None and not stopped:
                 raise self._handoff.error
             raise StopIteration
         return chunk
@@ -63,12 +66,26 @@ class Stream:
     def close(self):
         if self._closed:
             return
+        self._closed = True
         self._handoff.stop.set()
-        while self._handoff.chunks.get() is not _DONE:
+        # The synthesis may wait on a full queue: take chunks until it has ended.
+        # A consumer on another thread may take some, the end marker too...
+        while self._thread.is_alive():
+            try:
+                self._handoff.chunks.get(timeout=0.05)
+            except queue.Empty:
+                pass
+        try:  # ...so another wakes it if it waits on the queue emptied here
+            self._handoff.chunks.put_nowait(_DONE)
+        except queue.Full:
             pass
         self._finish()
 
     def _finish(self):
+        with self._finishing:
+            if self._finished:
+                return
+            self._finished = True
         self._closed = True
         self._thread.join()
         self._on_close(self)

@@ -1,4 +1,5 @@
 """A voice of the engine, as a handle of its own."""
+import collections
 import contextlib
 import ctypes
 import os
@@ -13,7 +14,7 @@ from ._types import OUTPUT_RATE, PRECISIONS, CVoiceConfig, CVoiceInfo
 from .audio import normalise_peak, write_wav
 from .callbacks import Callbacks
 from .errors import KorvaError, engine_error
-from .options import native_options
+from .options import encoded_text, native_options
 from .stream import Stream
 
 
@@ -60,6 +61,7 @@ class Voice:
         self._streams = weakref.WeakSet()
         self._handle = None
         self._running = 0  # syntheses inside the library now
+        self._callers = collections.Counter()  # their threads
         self._state = threading.Condition()
         if precision not in PRECISIONS:
             raise ValueError(f"precision is one of {', '.join(PRECISIONS)}, not {precision!r}")
@@ -105,7 +107,7 @@ class Voice:
         synthesize; on_timing is not used), nothing synthesised: a list of
         korva.UtteranceIds (phonemes, ids), one per utterance, in the order they
         would be spoken."""
-        encoded = text.encode("utf-8")
+        encoded = encoded_text(text)
         native = native_options(self._lib, options, Callbacks(), encoded)
         with self._inside():
             result = self._lib.korva_voice_text_to_ids(self._handle, encoded, ctypes.byref(native))
@@ -137,7 +139,12 @@ class Voice:
 
     def close(self):
         """Stops the open streams, waits for the running syntheses and releases
-        the voice; later calls raise KorvaError."""
+        the voice; later calls raise KorvaError. Refused (KorvaError) from inside
+        one of the voice's own callbacks, whose synthesis it would wait for."""
+        with self._state:
+            if self._callers[threading.get_ident()]:
+                raise KorvaError(f"cannot close the voice {self.path!r} from inside one of its own "
+                                 "callbacks: its synthesis is still running")
         for stream in list(self._streams):
             stream.close()
         with self._state:
@@ -171,16 +178,18 @@ class Voice:
         with self._state:
             self._check_open()
             self._running += 1
+            self._callers[threading.get_ident()] += 1
         try:
             yield
         finally:
             with self._state:
                 self._running -= 1
+                self._callers[threading.get_ident()] -= 1
                 self._state.notify_all()
 
     def _synthesize(self, text, options, on_chunk):
         """korva_voice_synthesize of `text`, handing each chunk to on_chunk (true: stop)."""
-        encoded = text.encode("utf-8")
+        encoded = encoded_text(text)
         callbacks = Callbacks()
         native = native_options(self._lib, options, callbacks, encoded)
         with self._inside():

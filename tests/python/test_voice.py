@@ -64,6 +64,34 @@ def test_options_reach_the_engine(voice):
     voice.set_precision("fp32")
 
 
+def test_values_the_library_cannot_take_whole_are_refused(voice):
+    for bad in ("Hi\0 there.", "Hi \ud800."):
+        with pytest.raises(ValueError, match="NUL|not valid Unicode"):
+            voice.synthesize(bad)
+        with pytest.raises(ValueError, match="NUL|not valid Unicode"):
+            voice.text_to_ids(bad)
+    with pytest.raises(ValueError, match="does not fit a 64-bit"):
+        voice.synthesize("No.", seed=2**64 + 5)
+    with pytest.raises(ValueError, match="does not fit a 32-bit"):
+        voice.synthesize("No.", speaker=2**32 + 1)
+
+
+def test_closing_a_voice_from_a_callback_or_beside_a_stream_read_elsewhere(voice_path):
+    with korva.Voice(voice_path) as other:
+        with pytest.raises(korva.KorvaError, match="from inside one of its own callbacks"):
+            other.synthesize("Hi.", on_timing=lambda timing: other.close())
+        assert not other.closed
+        stream = other.stream("Hi. And a second sentence. And a third one.", seed=1)
+        read = []
+        reader = threading.Thread(target=lambda: read.extend(stream))
+        reader.start()
+        while not read:
+            reader.join(0.01)
+        other.close()  # stops the stream that the reader waits on
+        reader.join(60)
+        assert not reader.is_alive() and other.closed
+
+
 def test_two_voices_speak_from_threads_as_they_do_alone(voice, voice_path, hello):
     jobs = [("Hi.", 1), ("Two voices at once.", 2), ("And threads.", 3), ("Hi.", 1)]
     with korva.Voice(voice_path, threads=1) as other:
