@@ -13,12 +13,16 @@ thread_local char last_error[2048] = "";
 
 }  // namespace
 
+// The text is kept after the line is logged: a host's log callback may make a
+// call of its own, refused, and that refusal must not stand for this failure.
 void record_error(const char *format, ...) {
+  char text[sizeof last_error];
   va_list args;
   va_start(args, format);
-  vsnprintf(last_error, sizeof last_error, format, args);
+  vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  log_line(LogLevel::kError, "[korva] ERROR: %s", last_error);
+  log_line(LogLevel::kError, "[korva] ERROR: %s", text);
+  memcpy(last_error, text, sizeof text);
 }
 
 void note_error(const char *text) { snprintf(last_error, sizeof last_error, "%s", text); }
@@ -29,9 +33,12 @@ void add_error_cause(const char *format, ...) {
   va_start(args, format);
   vsnprintf(cause, sizeof cause, format, args);
   va_end(args);
-  const size_t length = strlen(last_error);
-  snprintf(last_error + length, sizeof last_error - length, "; %s", cause);
+  char text[sizeof last_error];
+  memcpy(text, last_error, sizeof text);
+  const size_t length = strlen(text);
+  snprintf(text + length, sizeof text - length, "; %s", cause);
   log_line(LogLevel::kError, "[korva]   cause: %s", cause);
+  memcpy(last_error, text, sizeof text);
 }
 
 const char *last_error_text() { return last_error; }

@@ -23,6 +23,8 @@ ExportCall::~ExportCall() {
 
 bool ExportCall::refused() const {
   if (!outermost_)
-    record_error("Called from inside a stream callback: the engine is busy with that stream");
+    record_error(
+        "Called from inside a callback of another korva call on this thread (its audio, "
+        "timings or log): the engine is busy with that call");
   return !outermost_;
 }

@@ -80,3 +80,21 @@ TEST_F(Engine, ACallbackGetsTheLinesStandardErrorWouldHave) {
 }
 
 }  // namespace
+
+// A log callback that asks the engine something: refused, from inside the call logging.
+void ask_inside(int, const char *, void *user) {
+  korva_voice_info info;
+  static_cast<std::vector<int> *>(user)->push_back(korva_get_voice_info(&info, sizeof info));
+}
+
+TEST_F(Engine, ACallRefusedInsideTheLogCallbackLeavesTheFailingCallsReason) {
+  const Restore restore;
+  std::vector<int> asked;
+  ASSERT_EQ(korva_set_log_callback(ask_inside, &asked), 0);
+  EXPECT_EQ(korva_voice_open("/nonexistent/voice.pt", nullptr), nullptr);
+  const std::string reason = korva_last_error();
+  ASSERT_EQ(korva_set_log_callback(nullptr, nullptr), 0);
+  ASSERT_FALSE(asked.empty());
+  EXPECT_EQ(asked, std::vector<int>(asked.size(), -1));
+  EXPECT_EQ(reason.rfind("Failed to load manifest", 0), 0u) << reason;
+}

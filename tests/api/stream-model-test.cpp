@@ -155,8 +155,8 @@ TEST_F(Engine, CallsFromInsideTheCallbackFailCleanly) {
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_EQ(results, std::vector<int>(6, 1)) << log;
   size_t errors = 0;
-  for (size_t at = log.find("Called from inside a stream callback"); at != std::string::npos;
-       at = log.find("Called from inside a stream callback", at + 1))
+  for (size_t at = log.find("Called from inside a callback of another korva call"); at != std::string::npos;
+       at = log.find("Called from inside a callback of another korva call", at + 1))
     ++errors;
   EXPECT_EQ(errors, 6u) << log;
   EXPECT_FALSE(std::filesystem::exists("never.wav"));
