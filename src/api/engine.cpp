@@ -24,6 +24,9 @@ std::mutex default_mutex;
 std::shared_ptr<Voice> default_voice;
 // Chosen by korva_set_precision; kept across loads.
 bool default_bf16 = false;
+// Orders the precision changes, which wait for the voice's running requests,
+// without holding default_mutex and with it every other call meanwhile.
+std::mutex precision_mutex;
 // Seeds of requests without their own: 0, 1, 2, ... in the order the process
 // makes them, across loads.
 const auto default_seeds = std::make_shared<std::atomic<int>>(0);
@@ -199,9 +202,14 @@ KORVA_API int korva_set_precision(int precision) {
   return run_export(-1, [&] {
     const auto bf16 = bf16_of(precision);
     if (!bf16) return -1;
-    const std::lock_guard<std::mutex> lock(default_mutex);
-    default_bf16 = *bf16;
-    if (default_voice) default_voice->set_bf16(*bf16);
+    const std::lock_guard<std::mutex> order(precision_mutex);
+    std::shared_ptr<Voice> voice;
+    {
+      const std::lock_guard<std::mutex> lock(default_mutex);
+      default_bf16 = *bf16;
+      voice = default_voice;
+    }
+    if (voice) voice->set_bf16(*bf16);
     return 0;
   });
 }

@@ -3,10 +3,13 @@
 // a process keeps one espeak-ng data directory while voices use it.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine-fixture.h"
@@ -23,6 +26,23 @@ int call_inside(const float *, int, void *user) {
 }
 
 int throw_from_host(const float *, int, void *) { throw std::runtime_error("host callback threw"); }
+
+// Holds the stream at its first chunk until another thread's call got through
+// (or for at most a minute: a slow machine is no failure here).
+struct Held {
+  std::atomic<bool> holding{false}, answered{false};
+  bool answered_while_held = false;
+};
+
+int hold_until_answered(const float *, int, void *user) {
+  auto &held = *static_cast<Held *>(user);
+  if (held.holding.exchange(true)) return 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!held.answered && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  held.answered_while_held = held.answered;
+  return 0;
+}
 
 TEST_F(Engine, LastErrorIsSetByEveryFailureAndClearedByEverySuccess) {
   load();
@@ -143,6 +163,22 @@ TEST_F(EspeakCopy, AnotherDataDirectoryIsRefusedWhileAVoiceUsesOne) {
             std::string("Failed to init espeak-ng from ") + kEspeakData +
                 ": espeak-ng runs with the data in " + copy_ +
                 " for another voice, and a process has one espeak-ng");
+}
+
+// A precision change waits for the running stream; the other calls must not wait with it.
+TEST_F(Engine, APrecisionChangeWaitingForAStreamHoldsUpNoOtherCall) {
+  load();
+  Held held;
+  std::thread stream([&] { korva_tts_stream("A stream kept open.", 1.0f, hold_until_answered, &held); });
+  while (!held.holding) std::this_thread::yield();
+  std::thread precision([] { korva_set_precision(KORVA_PRECISION_FP32); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it wait, mostly
+  korva_voice_info info;
+  EXPECT_EQ(korva_get_voice_info(&info, sizeof info), 0);
+  held.answered = true;
+  stream.join();
+  precision.join();
+  EXPECT_TRUE(held.answered_while_held);
 }
 
 }  // namespace
