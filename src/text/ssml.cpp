@@ -104,6 +104,7 @@ class SsmlReader {
     bool replaced = false;  // <sub> and <phoneme>: their text is not read
     size_t start = 0;       // byte of its start tag
     std::string alias_or_ph;
+    std::string words;  // <phoneme>: the text its phonemes replace
   };
 
   static void XMLCALL on_start(void *self, const XML_Char *name, const XML_Char **attributes) {
@@ -219,7 +220,9 @@ class SsmlReader {
       part.kind = SsmlPart::Kind::kPhonemes;
       part.phonemes = open.alias_or_ph;
       part.rate = open.rate;
-      part.text.append_standing_for(open.alias_or_ph, whole);
+      // The words, for a front-end that cannot read the phonemes and for the timings.
+      const bool no_words = open.words.find_first_not_of(" \t\r\n") == std::string::npos;
+      part.text.append_standing_for(no_words ? open.alias_or_ph : open.words, whole);
       parts_.push_back(std::move(part));
     } else if (element == "p" || element == "s") {
       close_part();
@@ -257,7 +260,15 @@ class SsmlReader {
   }
 
   void text(std::string_view data) {
-    if (!open_.empty() && open_.back().replaced) return;
+    if (!open_.empty() && open_.back().replaced) {
+      for (auto open = open_.rbegin(); open != open_.rend(); ++open) {
+        if (open->name == "phoneme") {
+          open->words += data;
+          break;
+        }
+      }
+      return;
+    }
     const size_t at = static_cast<size_t>(XML_GetCurrentByteIndex(parser_));
     const size_t count = static_cast<size_t>(std::max(XML_GetCurrentByteCount(parser_), 0));
     const std::string say_as = open_.empty() ? "" : open_.back().say_as;

@@ -90,6 +90,7 @@ TEST(Ssml, SayAsPhonemeAndProsody) {
   EXPECT_FLOAT_EQ(p.parts[2].rate, 1.125f);
   EXPECT_EQ(p.parts[3].kind, Kind::kPhonemes);
   EXPECT_EQ(p.parts[3].phonemes, "təmˈɑːtoʊ");
+  EXPECT_EQ(p.parts[3].text.text, "tomato");  // what a voice without the phonemes says
 }
 
 TEST(Ssml, UnknownElementsAreSpokenWithAWarning) {
