@@ -96,11 +96,12 @@ SourcedText normalised_form(const SourcedText &written, const std::vector<TextSp
                             const Sources &source) {
   SourcedText out;
   size_t at = 0;
+  TextSpan from;
   for (size_t i = 0; i < spoken_words.size(); ++i) {
     const auto [first, last] = source[i];
-    const TextSpan from = first < last
-                              ? written.source_of(written_span(written_words, first, last))
-                              : TextSpan{};
+    // The words read from one long written word (a number) share its source: found once.
+    if (i == 0 || source[i] != source[i - 1])
+      from = first < last ? written.source_of(written_span(written_words, first, last)) : TextSpan{};
     const std::string_view word =
         std::string_view(spoken).substr(spoken_words[i].offset, spoken_words[i].length);
     // The space before a word goes with it.
