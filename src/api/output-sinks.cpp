@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 BufferSink::~BufferSink() { std::free(samples_); }
 
@@ -24,6 +25,10 @@ bool BufferSink::reserve(int64_t samples) {
 void BufferSink::begin(int64_t total_samples) { reserve(count_ + total_samples); }
 
 bool BufferSink::write(const float *chunk, int64_t count) {
+  if (count_ + count > std::numeric_limits<int>::max()) {
+    too_long_ = true;
+    return false;
+  }
   if (out_of_memory_ || !reserve(count_ + count)) return false;
   std::memcpy(samples_ + count_, chunk, static_cast<size_t>(count) * sizeof(float));
   count_ += count;

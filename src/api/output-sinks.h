@@ -21,6 +21,8 @@ class BufferSink : public WaveSink {
   float *release();
   int64_t count() const { return count_; }
   bool out_of_memory() const { return out_of_memory_; }
+  // Stopped at more samples than an int counts (korva_tts's count).
+  bool too_long() const { return too_long_; }
 
  private:
   bool reserve(int64_t samples);
@@ -29,6 +31,7 @@ class BufferSink : public WaveSink {
   int64_t count_ = 0;
   int64_t capacity_ = 0;
   bool out_of_memory_ = false;
+  bool too_long_ = false;
 };
 
 // The caller's callback; a non-zero return stops the synthesis.

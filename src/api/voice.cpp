@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -265,6 +266,10 @@ float *Voice::speak(const char *text, const Request &request, int *count) {
         synthesize_text(*model_, facts_, *front_end_, text, running.request(), sink);
     if (outcome != Outcome::kDone) {
       if (sink.out_of_memory()) record_error("Out of memory");
+      if (sink.too_long())
+        record_error("The audio is over %d samples (about 12 h at 48 kHz), more than one buffer "
+                     "returns: stream it (korva_tts_stream)",
+                     std::numeric_limits<int>::max());
       explain_failure();
       return nullptr;
     }
