@@ -35,6 +35,7 @@ bool was_cut(const std::vector<int32_t> &ids) {
 }  // namespace
 
 Outcome SentenceRoad::speak(std::string_view text) {
+  blank_ = text.find_first_not_of(" \t\r\n") == std::string_view::npos;
   return request_.ssml ? speak_ssml(text) : speak_text(text, 0);
 }
 
@@ -141,7 +142,8 @@ Outcome SentenceRoad::speak_sentence(const SourcedText &written, float rate, boo
 Outcome SentenceRoad::speak_nothing(size_t base) {
   // Nothing to say is said as the korva front-end has always said an empty text.
   if (voice_.korva_front_end) return speak_utterances(utterances_of({}), verbatim("", base), 1.0f, true);
-  record_error("No symbol of the text is in the voice's table");
+  record_error("%s", blank_ ? "Nothing to speak: the text is empty"
+                            : "No symbol of the text is in the voice's table");
   return Outcome::kFailed;
 }
 

@@ -65,4 +65,5 @@ class SentenceRoad {
   DroppedSymbols dropped_;
   bool spoken_any_ = false;
   bool paused_ = false;  // the last thing sent was a break: no sentence silence after it
+  bool blank_ = false;   // the request's text is only white space
 };

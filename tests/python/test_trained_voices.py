@@ -154,4 +154,6 @@ def test_text_of_nothing_the_voice_can_say_is_refused(voices, open_own):
     voice = open_own(voices["characters"])
     with pytest.raises(korva.KorvaError, match="No symbol of the text is in the voice's table"):
         voice.text_to_ids("123", normalize=False)
+    with pytest.raises(korva.KorvaError, match="Nothing to speak: the text is empty"):
+        voice.synthesize(" \n ")
     assert [u.phonemes for u in voice.text_to_ids("I paid $5.")] == ["i paid five dollars."]
