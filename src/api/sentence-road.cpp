@@ -22,11 +22,6 @@ SourcedText verbatim(std::string_view text, size_t offset) {
   return sourced;
 }
 
-// Texts longer than this fit one utterance only when they are mostly marks or
-// spaces that say nothing: they go sentence by sentence without the front-end
-// reading the whole first, so that their first audio comes as soon as others'.
-constexpr size_t kLongestWholeText = 4 * static_cast<size_t>(kMaxTokens);
-
 // The tokenizer cuts at kMaxTokens: a cut sequence has a blank where its end id would be.
 bool was_cut(const std::vector<int32_t> &ids) {
   return ids.size() >= static_cast<size_t>(kMaxTokens) && ids.back() != kTokenEnd;
@@ -48,8 +43,8 @@ Outcome SentenceRoad::speak_whole(std::string_view text) {
       whole.emplace_back();
       whole.back().ids = korva_whole_text_ids(std::string(text).c_str());
       fits = !was_cut(whole.back().ids);
-    } else if (text.size() > kLongestWholeText) {
-      fits = false;
+    } else if (too_long_to_read_whole(text, static_cast<size_t>(kMaxTokens))) {
+      fits = false;  // to sentences at once: its first audio comes as soon as a short text's
     } else {
       whole = front_end_.utterances(text, dropped_);
       for (const Utterance &u : whole) fits = fits && u.ids.size() <= static_cast<size_t>(kMaxTokens);

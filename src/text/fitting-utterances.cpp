@@ -54,8 +54,10 @@ bool fits(const std::vector<Utterance> &utterances, size_t max_ids) {
 void append_fitting(const FrontEnd &front_end, std::string_view text, size_t offset, bool cut,
                     size_t max_ids, DroppedSymbols &dropped, std::vector<Utterance> *out) {
   if (!has_text(text)) return;
-  std::vector<Utterance> utterances = front_end.utterances(text, dropped);
-  if (fits(utterances, max_ids)) {
+  const bool read = !too_long_to_read_whole(text, max_ids);
+  std::vector<Utterance> utterances;
+  if (read) utterances = front_end.utterances(text, dropped);
+  if (read && fits(utterances, max_ids)) {
     if (cut && !utterances.empty()) utterances.front().starts_sentence = false;
     for (Utterance &u : utterances) {
       for (UtteranceWord &word : u.words) word.offset += offset;
@@ -71,6 +73,10 @@ void append_fitting(const FrontEnd &front_end, std::string_view text, size_t off
 }
 
 }  // namespace
+
+bool too_long_to_read_whole(std::string_view text, size_t max_ids) {
+  return text.size() > 4 * max_ids;
+}
 
 std::vector<Utterance> fitting_utterances(const FrontEnd &front_end, std::string_view text,
                                           size_t max_ids, DroppedSymbols &dropped) {

@@ -16,3 +16,9 @@
 // single character's ids exceed `max_ids`.
 std::vector<Utterance> fitting_utterances(const FrontEnd &front_end, std::string_view text,
                                           size_t max_ids, DroppedSymbols &dropped);
+
+// Whether `text` is long enough to be cut without reading it first: 4 bytes a
+// framed id. Such a text fits `max_ids` only when it is mostly marks or spaces
+// that say nothing, and reading it whole costs more than the text (espeak-ng
+// slows down on long clauses).
+bool too_long_to_read_whole(std::string_view text, size_t max_ids);

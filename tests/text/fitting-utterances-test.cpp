@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,33 @@ TEST_F(FittingUtterances, CutsAtClauseMarksThenSpacesThenLettersAndKeepsEverythi
   const auto cut_word = fitting(word, 21);
   EXPECT_EQ(spelt(cut_word, table_), word);
   for (const Utterance &u : cut_word) EXPECT_LE(u.ids.size(), 21u);
+}
+
+// Counts what it is asked to read, reading as the letters front-end does.
+class Reading : public FrontEnd {
+ public:
+  explicit Reading(const FrontEnd &inner) : inner_(inner) {}
+  std::vector<Utterance> utterances(std::string_view text, DroppedSymbols &dropped) const override {
+    longest = std::max(longest, text.size());
+    read += text.size();
+    return inner_.utterances(text, dropped);
+  }
+  mutable size_t longest = 0, read = 0;
+
+ private:
+  const FrontEnd &inner_;
+};
+
+// Reading a long text whole only to cut it would cost more than the text, the
+// more so where the reader slows down on long clauses (espeak-ng).
+TEST_F(FittingUtterances, ALongTextIsCutBeforeItIsReadAndKeepsEverything) {
+  std::string text;
+  while (text.size() < 20000) text += "a few words, ";
+  const Reading reading(*front_end_);
+  const auto pieces = fitting_utterances(reading, text, 101, dropped_);
+  EXPECT_EQ(spelt(pieces, table_), text);
+  EXPECT_LE(reading.longest, 4u * 101);
+  EXPECT_LT(reading.read, 5 * text.size());  // not once per halving of the whole
 }
 
 TEST_F(FittingUtterances, NothingOfTheTableGivesNoPieceAndATooSmallLimitIsAnError) {
