@@ -1,5 +1,6 @@
 #include "nn/random-start.h"
 
+#include <ATen/CPUGeneratorImpl.h>
 #include <torch/torch.h>
 
 namespace {
@@ -21,10 +22,11 @@ DeferredRandomStart::~DeferredRandomStart() { current = outer_; }
 
 int DeferredRandomStart::draw_unfilled() {
   torch::NoGradGuard no_grad;
+  at::Generator own = at::make_generator<at::CPUGeneratorImpl>(0);
   int drawn = 0;
   for (auto &values : deferred_) {
     if (values._version() != 0) continue;
-    values.normal_();
+    values.normal_(0.0, 1.0, own);
     ++drawn;
   }
   deferred_.clear();

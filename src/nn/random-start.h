@@ -22,7 +22,10 @@ class DeferredRandomStart {
   DeferredRandomStart &operator=(const DeferredRandomStart &) = delete;
 
   // Draws the values of every tensor made in the scope that has not been written
-  // since (its version counter unchanged); returns how many it drew.
+  // since (its version counter unchanged); returns how many it drew. The draws
+  // come from a generator of the scope's own, seeded alike every time: loads
+  // that leave the same parameters out start them alike, whatever else runs,
+  // and the host's generator is left as it was.
   int draw_unfilled();
 
  private:
