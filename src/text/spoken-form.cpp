@@ -185,6 +185,40 @@ class MarkedForm {
   size_t next_ = 0;  // the first written word not yet given out
 };
 
+// The parts of a written word between its dashes (— – --): "left—quickly" has two.
+std::vector<TextSpan> dash_parts(const std::string &text, TextSpan word) {
+  constexpr std::string_view kDashes[] = {"\xE2\x80\x94", "\xE2\x80\x93", "--"};
+  std::vector<TextSpan> parts;
+  size_t begin = word.offset;
+  for (size_t at = word.offset; at < word.end();) {
+    size_t dash = 0;
+    for (const std::string_view d : kDashes)
+      if (std::string_view(text).substr(at, d.size()) == d && at + d.size() <= word.end()) dash = d.size();
+    if (dash == 0) {
+      ++at;
+      continue;
+    }
+    parts.push_back({begin, at - begin});
+    at += dash;
+    begin = at;
+  }
+  parts.push_back({begin, word.end() - begin});
+  return parts;
+}
+
+// Whether spoken words [i, j) are the words of one written word joined by dashes,
+// which the normaliser read with pauses: the pipeline reads such dashes itself.
+bool dash_joined(const SourcedText &written, TextSpan word, const std::string &spoken,
+                 const std::vector<TextSpan> &spoken_words, size_t i, size_t j) {
+  const std::vector<TextSpan> parts = dash_parts(written.text, word);
+  if (parts.size() < 2 || parts.size() != j - i) return false;
+  for (size_t k = 0; k < parts.size(); ++k)
+    if (key_of(written.text, parts[k]).empty() ||
+        key_of(written.text, parts[k]) != key_of(spoken, spoken_words[i + k]))
+      return false;
+  return true;
+}
+
 SourcedText marked_form(const SourcedText &written, const std::vector<TextSpan> &written_words,
                         const std::string &spoken, const std::vector<TextSpan> &spoken_words,
                         const Sources &source) {
@@ -193,8 +227,11 @@ SourcedText marked_form(const SourcedText &written, const std::vector<TextSpan> 
     size_t j = i + 1;
     while (j < spoken_words.size() && source[j] == source[i]) ++j;
     const auto [first, last] = source[i];
-    const bool same = j == i + 1 && last == first + 1 &&
-                      key_of(spoken, spoken_words[i]) == key_of(written.text, written_words[first]);
+    const bool one = last == first + 1;
+    const bool same =
+        one && ((j == i + 1 &&
+                 key_of(spoken, spoken_words[i]) == key_of(written.text, written_words[first])) ||
+                dash_joined(written, written_words[first], spoken, spoken_words, i, j));
     if (same) {
       out.add_written_before(last);
     } else {

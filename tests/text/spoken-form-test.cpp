@@ -70,6 +70,10 @@ TEST(SpokenForm, MarksReachAPipelineThatReadsThemAsWritten) {
   EXPECT_EQ(sources("Mrs. Lee, Esq., left.", 0, vits),
             (std::vector<std::string>{"misess=Mrs.", "Lee,=Lee,", "esquire,=Esq.,",
                                       "left.=left."}));
+  // Words joined by dashes stay joined: the pipeline reads the dashes itself.
+  EXPECT_EQ(sources("She left\u2014quickly\u2014and cried.", 0, marks),
+            (std::vector<std::string>{"She=She", "left\u2014quickly\u2014and=left\u2014quickly\u2014and",
+                                      "cried.=cried."}));
   // Letters with accents are left as written for a pipeline that reads them.
   EXPECT_EQ(sources("Zo\u00eb's caf\u00e9 and Zo\u00eb's home.", 0, marks),
             (std::vector<std::string>{"Zo\u00eb's=Zo\u00eb's", "caf\u00e9=caf\u00e9", "and=and",
