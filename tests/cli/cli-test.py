@@ -289,9 +289,32 @@ def check_speak(c, archive):
     fast = samples_reported(r.stderr)
     c.expect(r.returncode == 0 and 0 < fast < n, f"speak --speed 2 is shorter ({fast} < {n})", r)
 
+    # Outputs that cannot be written are refused before the voice loads (it is missing here).
     missing_dir = c.path("no-such-dir/out.wav")
-    c.expect_failure(["speak", "-m", archive, "-o", missing_dir, text], 1,
-                     f"cannot speak into '{missing_dir}'")
+    c.expect_failure(["speak", "-m", c.path("missing.pt"), "-o", missing_dir, text], 1,
+                     f"cannot write '{missing_dir}': there is no directory")
+    c.expect_failure(["speak", "-m", c.path("missing.pt"), "-o", c.path("t.wav"), "--timings",
+                      c.work, text], 1, f"cannot write '{c.work}': it is a directory")
+    c.expect_failure(["speak", "-m", archive, "-o", c.path("nul.wav")], 1,
+                     "the text contains a NUL byte", stdin=b"first\0second")
+
+
+def check_timing_files(c, archive):
+    """--timings and --subtitles with every output format, from any text."""
+    text = "Tom & Jerry: 3 < 5 --> caf\xe9.\n\nMy friend."
+    timings, subtitles = c.path("t.json"), c.path("t.vtt")
+    r = c.run(["speak", "-m", archive, "--format", "f32", "-o", c.path("t.f32"), "--timings",
+               timings, "--subtitles", subtitles], stdin=text.encode("latin-1"))
+    c.expect(r.returncode == 0 and os.path.exists(timings) and os.path.exists(subtitles),
+             "speak --format f32 writes the timing files too", r)
+    with open(timings, "rb") as f:
+        words = json.loads(f.read().decode("utf-8"))["words"]  # UTF-8 even from Latin-1 input
+    c.expect(len(words) >= 5, "timings: UTF-8 JSON whatever bytes the text has")
+    with open(subtitles) as f:
+        cues = f.read().split("\n\n")[1:]
+    c.expect(cues and all(len(cue.strip().split("\n")) == 2 for cue in cues) and
+             all(cue.count("-->") == 1 and "<" not in cue and "& " not in cue for cue in cues),
+             f"subtitles: one line per cue, & < > escaped ({cues!r:.200})")
 
 
 def check_readme_example(c, archive, example):
@@ -328,6 +351,7 @@ def main():
         check_inspect_voice(c, args.archive)
         check_phonemize_voice(c, args.archive)
         check_speak(c, args.archive)
+        check_timing_files(c, args.archive)
         check_readme_example(c, args.archive, args.readme_example)
 
     for failure in c.failed:

@@ -175,7 +175,20 @@ void add_text_options(const ParsedArgs &args, korva_options &options,
 void write_timing_files(const ParsedArgs &args, const std::vector<TimedWord> &timings, int rate,
                         const std::string &text) {
   if (const auto path = args.value("timings")) write_timings_json(*path, timings, rate);
-  if (const auto path = args.value("subtitles")) write_subtitles_vtt(*path, timings, rate, text);
+  if (const auto path = args.value("subtitles"))
+    write_subtitles_vtt(*path, timings, rate, text, args.value("ssml").has_value());
+}
+
+// A file the run will write, checked before any work: the synthesis may be long.
+void check_writable(const std::string &path) {
+  const std::filesystem::path file(path);
+  const std::filesystem::path directory = file.parent_path().empty() ? "." : file.parent_path();
+  std::error_code error;
+  if (!std::filesystem::is_directory(directory, error))
+    throw CommandError("cannot write '" + path + "': there is no directory '" +
+                       directory.string() + "'");
+  if (std::filesystem::is_directory(file, error))
+    throw CommandError("cannot write '" + path + "': it is a directory");
 }
 
 int parse_precision(const std::string &text) {
@@ -254,6 +267,9 @@ int run_speak(const ParsedArgs &args) {
         "use fp32");
   }
 
+  for (const char *file : {"output", "timings", "subtitles"}) {
+    if (const auto path = args.value(file); path && *path != "-") check_writable(*path);
+  }
   const std::string voice = voice_path(args);
   const std::string text = from_ids ? std::string() : input_text(args.operands);
   LoadedVoice loaded(voice, espeak_data ? espeak_data->c_str() : nullptr);
@@ -265,6 +281,7 @@ int run_speak(const ParsedArgs &args) {
   std::vector<float> samples = synthesise(text, ids, options);
   if (format == SpeakFormat::kF32) {
     write_f32(output, samples);
+    write_timing_files(args, timings, output_rate(options), text);
     return 0;
   }
   // Peak-normalised, as korva_tts normalises it.

@@ -13,10 +13,30 @@ namespace {
 constexpr size_t kWordsPerCue = 8;
 constexpr double kCuePause = 0.15;
 
+// Bytes of the UTF-8 sequence at `at`, or 0 when it is not one.
+size_t utf8_sequence(const std::string &text, size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                   : lead >= 0xF0 && lead < 0xF5                  ? 4
+                                                                  : 0;
+  if (n == 0 || at + n > text.size()) return 0;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+// JSON text must be UTF-8: a byte of the input that is not becomes U+FFFD.
 std::string json_string(const std::string &text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    const char c = text[at];
     const auto byte = static_cast<unsigned char>(c);
+    const size_t n = utf8_sequence(text, at);
+    if (n == 0) {
+      out += "\\ufffd";
+      ++at;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
@@ -25,10 +45,45 @@ std::string json_string(const std::string &text) {
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       out += escaped;
     } else {
+      out.append(text, at, n);
+    }
+    at += n;
+  }
+  return out + "\"";
+}
+
+// A cue's text as WebVTT takes it: markup left out (SSML), & < > escaped (so
+// no "-->" either), on one line, since a blank line would end the cue, and
+// UTF-8 (U+FFFD for a byte that is not).
+std::string vtt_cue_text(const std::string &text, bool markup) {
+  std::string out;
+  bool in_tag = false;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (markup && c == '<') in_tag = true;
+    if (in_tag) {
+      if (c == '>') in_tag = false;
+      continue;
+    }
+    const size_t n = utf8_sequence(text, at);
+    if (n != 1) {
+      out += n == 0 ? std::string("\xEF\xBF\xBD") : text.substr(at, n);
+      at += n == 0 ? 0 : n - 1;
+      continue;
+    }
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '\n' || c == '\r') {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
       out += c;
     }
   }
-  return out + "\"";
+  return out;
 }
 
 std::string seconds(long long samples, int rate) {
@@ -92,7 +147,7 @@ void write_timings_json(const std::string &path, const std::vector<TimedWord> &w
 }
 
 void write_subtitles_vtt(const std::string &path, const std::vector<TimedWord> &words, int rate,
-                         const std::string &text) {
+                         const std::string &text, bool markup) {
   std::ostringstream out;
   out << "WEBVTT\n";
   const auto pause = static_cast<long long>(kCuePause * rate);
@@ -114,7 +169,7 @@ void write_subtitles_vtt(const std::string &path, const std::vector<TimedWord> &
         end > begin && end <= text.size() ? text.substr(begin, end - begin) : words[first].text;
     out << "\n"
         << vtt_time(words[first].start, rate) << " --> " << vtt_time(words[last].end, rate) << "\n"
-        << cue << "\n";
+        << vtt_cue_text(cue, markup) << "\n";
     first = last + 1;
   }
   write_file(path, out.str());

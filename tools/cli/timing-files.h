@@ -28,6 +28,7 @@ int collect_timing(const korva_timing *timing, void *user);
 void write_timings_json(const std::string &path, const std::vector<TimedWord> &words, int rate);
 
 // One cue per line of words: a cue ends at a pause (a sentence's end) or after
-// a few words. Its text is the spoken text from its first word to its last.
+// a few words. Its text is the spoken text from its first word to its last,
+// its `markup` (SSML's tags) left out.
 void write_subtitles_vtt(const std::string &path, const std::vector<TimedWord> &words, int rate,
-                         const std::string &text);
+                         const std::string &text, bool markup);
