@@ -47,10 +47,16 @@ std::string key_of(const std::string &text, TextSpan word) {
 // Each spoken word's written words [first, last).
 using Sources = std::vector<std::pair<size_t, size_t>>;
 
-Sources sources_of(const std::string &written, const std::vector<TextSpan> &written_words,
-                   const std::string &spoken, const std::vector<TextSpan> &spoken_words) {
-  std::vector<std::string> written_keys;
-  for (const TextSpan &w : written_words) written_keys.push_back(key_of(written, w));
+// The key of each written word, made once: folding accents is not cheap.
+std::vector<std::string> keys_of(const std::string &text, const std::vector<TextSpan> &words) {
+  std::vector<std::string> keys;
+  keys.reserve(words.size());
+  for (const TextSpan &w : words) keys.push_back(key_of(text, w));
+  return keys;
+}
+
+Sources sources_of(const std::vector<std::string> &written_keys, const std::string &spoken,
+                   const std::vector<TextSpan> &spoken_words) {
   Sources source(spoken_words.size());
   size_t next = 0;     // first written word not yet matched
   size_t pending = 0;  // first spoken word not yet given a source
@@ -58,7 +64,7 @@ Sources sources_of(const std::string &written, const std::vector<TextSpan> &writ
     // Spoken words with no match of their own stand for the written words
     // between the matches, or for the nearest written word if there are none.
     if (first == last) {
-      if (last < written_words.size()) {
+      if (last < written_keys.size()) {
         ++last;
       } else if (first > 0) {
         --first;
@@ -68,20 +74,20 @@ Sources sources_of(const std::string &written, const std::vector<TextSpan> &writ
   };
   for (size_t i = 0; i < spoken_words.size(); ++i) {
     const std::string key = key_of(spoken, spoken_words[i]);
-    size_t match = written_words.size();
-    for (size_t j = next; !key.empty() && j < written_words.size() && j < next + kLookahead; ++j) {
+    size_t match = written_keys.size();
+    for (size_t j = next; !key.empty() && j < written_keys.size() && j < next + kLookahead; ++j) {
       if (written_keys[j] == key) {
         match = j;
         break;
       }
     }
-    if (match == written_words.size()) continue;
+    if (match == written_keys.size()) continue;
     settle(i, next, match);
     source[i] = {match, match + 1};
     pending = i + 1;
     next = match + 1;
   }
-  settle(spoken_words.size(), next, written_words.size());
+  settle(spoken_words.size(), next, written_keys.size());
   return source;
 }
 
@@ -212,16 +218,16 @@ bool dash_joined(const SourcedText &written, TextSpan word, const std::string &s
                  const std::vector<TextSpan> &spoken_words, size_t i, size_t j) {
   const std::vector<TextSpan> parts = dash_parts(written.text, word);
   if (parts.size() < 2 || parts.size() != j - i) return false;
-  for (size_t k = 0; k < parts.size(); ++k)
-    if (key_of(written.text, parts[k]).empty() ||
-        key_of(written.text, parts[k]) != key_of(spoken, spoken_words[i + k]))
-      return false;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    const std::string key = key_of(written.text, parts[k]);
+    if (key.empty() || key != key_of(spoken, spoken_words[i + k])) return false;
+  }
   return true;
 }
 
 SourcedText marked_form(const SourcedText &written, const std::vector<TextSpan> &written_words,
-                        const std::string &spoken, const std::vector<TextSpan> &spoken_words,
-                        const Sources &source) {
+                        const std::vector<std::string> &written_keys, const std::string &spoken,
+                        const std::vector<TextSpan> &spoken_words, const Sources &source) {
   MarkedForm out(written, written_words);
   for (size_t i = 0; i < spoken_words.size();) {
     size_t j = i + 1;
@@ -229,8 +235,7 @@ SourcedText marked_form(const SourcedText &written, const std::vector<TextSpan> 
     const auto [first, last] = source[i];
     const bool one = last == first + 1;
     const bool same =
-        one && ((j == i + 1 &&
-                 key_of(spoken, spoken_words[i]) == key_of(written.text, written_words[first])) ||
+        one && ((j == i + 1 && key_of(spoken, spoken_words[i]) == written_keys[first]) ||
                 dash_joined(written, written_words[first], spoken, spoken_words, i, j));
     if (same) {
       out.add_written_before(last);
@@ -252,8 +257,9 @@ SourcedText spoken_form(const SourcedText &given, const ReadingStyle &style) {
   const std::string spoken = normalise_text(written.text);
   const auto written_words = words_of(written.text);
   const auto spoken_words = words_of(spoken);
-  const Sources source = sources_of(written.text, written_words, spoken, spoken_words);
+  const auto written_keys = keys_of(written.text, written_words);
+  const Sources source = sources_of(written_keys, spoken, spoken_words);
   if (style.marks_as_written)
-    return marked_form(written, written_words, spoken, spoken_words, source);
+    return marked_form(written, written_words, written_keys, spoken, spoken_words, source);
   return normalised_form(written, written_words, spoken, spoken_words, source);
 }

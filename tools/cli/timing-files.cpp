@@ -25,18 +25,21 @@ size_t utf8_sequence(const std::string &text, size_t at) {
   return n;
 }
 
-// JSON text must be UTF-8: a byte of the input that is not becomes U+FFFD.
+// JSON and WebVTT files are UTF-8: a byte of the text that is not becomes U+FFFD.
+std::string valid_utf8(const std::string &text) {
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    const size_t n = utf8_sequence(text, at);
+    out += n == 0 ? std::string("\xEF\xBF\xBD") : text.substr(at, n);
+    at += n == 0 ? 1 : n;
+  }
+  return out;
+}
+
 std::string json_string(const std::string &text) {
   std::string out = "\"";
-  for (size_t at = 0; at < text.size();) {
-    const char c = text[at];
+  for (const char c : valid_utf8(text)) {
     const auto byte = static_cast<unsigned char>(c);
-    const size_t n = utf8_sequence(text, at);
-    if (n == 0) {
-      out += "\\ufffd";
-      ++at;
-      continue;
-    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
@@ -45,30 +48,21 @@ std::string json_string(const std::string &text) {
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       out += escaped;
     } else {
-      out.append(text, at, n);
+      out += c;
     }
-    at += n;
   }
   return out + "\"";
 }
 
 // A cue's text as WebVTT takes it: markup left out (SSML), & < > escaped (so
-// no "-->" either), on one line, since a blank line would end the cue, and
-// UTF-8 (U+FFFD for a byte that is not).
+// no "-->" either), and on one line, since a blank line would end the cue.
 std::string vtt_cue_text(const std::string &text, bool markup) {
   std::string out;
   bool in_tag = false;
-  for (size_t at = 0; at < text.size(); ++at) {
-    const char c = text[at];
+  for (const char c : valid_utf8(text)) {
     if (markup && c == '<') in_tag = true;
     if (in_tag) {
       if (c == '>') in_tag = false;
-      continue;
-    }
-    const size_t n = utf8_sequence(text, at);
-    if (n != 1) {
-      out += n == 0 ? std::string("\xEF\xBF\xBD") : text.substr(at, n);
-      at += n == 0 ? 0 : n - 1;
       continue;
     }
     if (c == '&') {
